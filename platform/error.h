@@ -1,0 +1,53 @@
+// The program's one error type: a number, a source and a description.
+//
+// Component errors (such as the registry accessor's 26001) and run-time
+// faults (5 invalid argument, 6 overflow, 9 subscript out of range, 53 file
+// not found, 62 input past end of file, ...) travel as this exception from
+// the operation that failed to whoever handles it; an error nobody handles
+// ends the program through RunProgram (entry.h).
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace plat {
+
+class Error : public std::runtime_error {
+ public:
+  Error(std::int32_t number, std::u16string source, std::u16string description);
+
+  std::int32_t Number() const { return number_; }
+  const std::u16string& Source() const { return source_; }
+  const std::u16string& Description() const { return description_; }
+
+ private:
+  std::int32_t number_;
+  std::u16string source_;
+  std::u16string description_;
+};
+
+// Standard run-time fault numbers.
+inline constexpr std::int32_t kInvalidArgument = 5;
+inline constexpr std::int32_t kOverflow = 6;
+inline constexpr std::int32_t kOutOfMemory = 7;
+inline constexpr std::int32_t kSubscriptOutOfRange = 9;
+inline constexpr std::int32_t kFileNotFound = 53;
+inline constexpr std::int32_t kInputPastEndOfFile = 62;
+inline constexpr std::int32_t kPermissionDenied = 70;
+inline constexpr std::int32_t kPathFileAccessError = 75;
+inline constexpr std::int32_t kPathNotFound = 76;
+// An exception that is not an Error (a fault of the program itself).
+inline constexpr std::int32_t kInternalError = 51;
+
+// The text that belongs to a run-time fault number ("Overflow", ...);
+// "Application-defined or object-defined error" for numbers it does not know.
+std::u16string FaultText(std::int32_t number);
+
+// A run-time fault: the given number, its text, and the program as source.
+Error Fault(std::int32_t number);
+
+// Signed decimal, a minus sign and no leading blank: -2147483646.
+std::u16string Decimal(std::int64_t value);
+
+}  // namespace plat

@@ -1,0 +1,98 @@
+// One Wine registry file ("WINE REGISTRY Version 2") in memory.
+//
+// Parse() accepts what wineserver accepts and refuses, with a diagnostic, what
+// wineserver would report and drop; Save() writes exactly what wineserver
+// writes for the same tree: saving a parsed wineserver file with no change
+// gives back its bytes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace plat::posix {
+
+// Key and value names compare as wineserver compares them: case-insensitively,
+// unit by unit after lower-casing, a shorter prefix first.
+int CompareNames(std::u16string_view a, std::u16string_view b);
+bool SameName(std::u16string_view a, std::u16string_view b);
+
+// FILETIME of the current time (100 ns units since 1601-01-01 UTC).
+std::int64_t CurrentFileTime();
+
+struct Value {
+  std::u16string name;  // as first created; empty for the unnamed value
+  DWORD type = 0;
+  std::vector<BYTE> data;
+};
+
+class Key {
+ public:
+  explicit Key(std::u16string name = {}, std::int64_t modif = 0) : name_(std::move(name)), modif_(modif) {}
+  // Frees the subtree without recursion: any depth is safe.
+  ~Key();
+  Key(Key&&) noexcept = default;
+  Key& operator=(Key&&) noexcept = default;
+
+  const std::u16string& name() const { return name_; }
+  std::int64_t modif() const { return modif_; }
+  void set_modif(std::int64_t modif) { modif_ = modif; }
+  const std::optional<std::u16string>& class_name() const { return class_; }
+  void set_class_name(std::optional<std::u16string> name) { class_ = std::move(name); }
+  bool is_link() const { return link_; }
+  void set_link(bool link) { link_ = link; }
+  bool is_volatile() const { return volatile_; }
+  void set_volatile(bool v) { volatile_ = v; }
+
+  // Subkeys and values, kept sorted by CompareNames; index access is O(1).
+  const std::vector<std::unique_ptr<Key>>& subkeys() const { return subkeys_; }
+  const std::vector<Value>& values() const { return values_; }
+
+  Key* FindSubkey(std::u16string_view name) const;
+  // The existing subkey of that name (its case kept), or a new one.
+  Key& AddSubkey(std::u16string_view name, std::int64_t modif, bool* created = nullptr);
+  // Removes the subkey of that name with its subtree; false when absent.
+  bool RemoveSubkey(std::u16string_view name);
+
+  const Value* FindValue(std::u16string_view name) const;
+  // Sets the value of that name; an existing value keeps its name's case.
+  void SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data);
+  bool RemoveValue(std::u16string_view name);
+
+ private:
+  std::u16string name_;
+  std::int64_t modif_ = 0;
+  std::optional<std::u16string> class_;
+  bool link_ = false;
+  bool volatile_ = false;
+  std::vector<std::unique_ptr<Key>> subkeys_;
+  std::vector<Value> values_;
+};
+
+enum class Arch { kUnspecified, kWin32, kWin64 };
+
+struct Hive {
+  // The branch the file holds, from its second line: u"REGISTRY\\Machine",
+  // u"REGISTRY\\User\\S-1-5-21-0-0-0-1000", ...
+  std::u16string branch;
+  Arch arch = Arch::kUnspecified;  // the #arch line, when the file has one
+  Key root;
+};
+
+struct ParseError {
+  int line = 0;         // 1-based line of the fault
+  std::string message;  // "what was expected, what was found"
+};
+
+// Parses a whole file. On failure returns nullopt and fills *error.
+std::optional<Hive> Parse(std::string_view bytes, ParseError* error);
+
+// The file's bytes, as wineserver would save this hive.
+std::string Save(const Hive& hive);
+
+}  // namespace plat::posix

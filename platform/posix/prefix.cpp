@@ -1,0 +1,347 @@
+#include "platform/posix/prefix.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <utility>
+
+namespace plat::posix {
+namespace fs = std::filesystem;
+
+namespace {
+
+void Diagnose(const std::string& line) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+FsOps& DefaultFs() {
+  static FsOps ops{::write, ::fsync, ::rename, ::close};
+  return ops;
+}
+
+LONG StatusFromErrno(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT: return ERROR_DISK_FULL;
+    case EROFS: return ERROR_WRITE_PROTECT;
+    case EACCES:
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_WRITE_FAULT;
+  }
+}
+
+std::string Hex(unsigned long long value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%llx", value);
+  return text;
+}
+
+// wineserver's name for the prefix's server directory.
+std::string ServerDirName(const struct stat& prefix) {
+  return "server-" + Hex(static_cast<unsigned long long>(prefix.st_dev)) + "-" +
+         Hex(static_cast<unsigned long long>(prefix.st_ino));
+}
+
+std::string TempRoot() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
+// The directory below which Debian's wineserver keeps its server directory:
+// /run/user/<uid>/wine when /run/user/<uid> exists, else the directory named
+// by the prefix's `wineserver` file (created here as wineserver creates it,
+// so that a server started later uses the same lock).
+std::optional<fs::path> ServerBase(const fs::path& prefix, bool create) {
+  const std::string run_dir = "/run/user/" + std::to_string(::getuid());
+  if (DIR* dir = ::opendir(run_dir.c_str())) {
+    ::closedir(dir);
+    return fs::path(run_dir) / "wine";
+  }
+  const fs::path pointer = prefix / "wineserver";
+  struct stat st{};
+  if (::stat(pointer.c_str(), &st) == 0 && (st.st_mode & 0777) == S_IRUSR) {
+    std::ifstream in(pointer);
+    std::string name;
+    if (std::getline(in, name) && !name.empty()) return fs::path(TempRoot()) / name;
+  }
+  if (!create) return std::nullopt;
+  std::string pattern = TempRoot() + "/wine-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) return std::nullopt;
+  ::unlink(pointer.c_str());
+  const int fd = ::open(pointer.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR);
+  if (fd < 0) return std::nullopt;
+  const std::string name = pattern.substr(TempRoot().size() + 1);
+  const bool written = ::write(fd, name.data(), name.size()) == static_cast<ssize_t>(name.size());
+  ::close(fd);
+  if (!written) return std::nullopt;
+  return fs::path(pattern);
+}
+
+// Creates a directory as wineserver does: 0700, and it must be the user's.
+bool MakePrivateDir(const fs::path& dir) {
+  struct stat st{};
+  if (::lstat(dir.c_str(), &st) != 0) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (::lstat(dir.c_str(), &st) != 0) return false;
+  }
+  return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+}
+
+// The pid of a wineserver holding the lock file's byte 0, or 0.
+pid_t RunningServer(const fs::path& lock_file) {
+  const int fd = ::open(lock_file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return 0;
+  struct flock probe{};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = 0;
+  probe.l_len = 1;
+  pid_t pid = 0;
+  // A classic lock reports its owner's pid; an open-file-description lock
+  // (another native run) reports -1.
+  if (::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK && probe.l_pid > 0) pid = probe.l_pid;
+  ::close(fd);
+  return pid;
+}
+
+void ReportServer(const fs::path& prefix, pid_t pid) {
+  Diagnose(prefix.string() + ": a wineserver (pid " + std::to_string(pid) +
+           ") is running for this prefix and would overwrite the registry when it exits; stop it with `WINEPREFIX=" +
+           prefix.string() + " wineserver -k` and try again");
+}
+
+}  // namespace
+
+fs::path DefaultPrefix() {
+  std::string dir;
+  if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0') {
+    dir = prefix;
+  } else {
+    const char* home = std::getenv("HOME");
+    dir = std::string(home != nullptr ? home : "") + "/.wine";
+  }
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+FsOps& Fs() { return DefaultFs(); }
+
+Arch NewPrefixArch() {
+  const char* arch = std::getenv("WINEARCH");
+  return arch != nullptr && std::strcmp(arch, "win64") == 0 ? Arch::kWin64 : Arch::kWin32;
+}
+
+LONG EnsurePrefixDirectory(const fs::path& prefix) {
+  if (::mkdir(prefix.c_str(), 0777) == 0 || errno == EEXIST) return ERROR_SUCCESS;
+  const int error = errno;
+  Diagnose(prefix.string() + ": cannot create the prefix directory: " + std::strerror(error));
+  return StatusFromErrno(error);
+}
+
+PrefixLock::PrefixLock(PrefixLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+PrefixLock& PrefixLock::operator=(PrefixLock&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+PrefixLock::~PrefixLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing the description releases its lock
+}
+
+LONG PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
+  struct stat st{};
+  if (::stat(prefix.c_str(), &st) != 0) {
+    if (errno == ENOENT) return ERROR_SUCCESS;
+    Diagnose(prefix.string() + ": " + std::strerror(errno));
+    return ERROR_ACCESS_DENIED;
+  }
+  if (st.st_uid != ::getuid()) {
+    Diagnose(prefix.string() + " is not owned by you");
+    return ERROR_ACCESS_DENIED;
+  }
+  const std::string server_dir = ServerDirName(st);
+  // Upstream Wine keeps its server directory in /tmp/.wine-<uid>.
+  const fs::path upstream = fs::path("/tmp/.wine-" + std::to_string(::getuid())) / server_dir / "lock";
+  if (const pid_t pid = RunningServer(upstream); pid != 0) {
+    ReportServer(prefix, pid);
+    return ERROR_BUSY;
+  }
+  const std::optional<fs::path> base = ServerBase(prefix, true);
+  if (!base || !MakePrivateDir(*base) || !MakePrivateDir(*base / server_dir)) {
+    Diagnose(prefix.string() + ": cannot use the wineserver directory for this prefix");
+    return ERROR_ACCESS_DENIED;
+  }
+  const fs::path lock_file = *base / server_dir / "lock";
+  const int fd = ::open(lock_file.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    Diagnose(lock_file.string() + ": " + std::strerror(errno));
+    return ERROR_ACCESS_DENIED;
+  }
+  struct flock lock{};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+      Diagnose(lock_file.string() + ": cannot lock: " + std::strerror(errno));
+      ::close(fd);
+      return ERROR_LOCK_VIOLATION;
+    }
+    if (const pid_t pid = RunningServer(lock_file); pid != 0) {
+      ReportServer(prefix, pid);
+      ::close(fd);
+      return ERROR_BUSY;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      Diagnose(prefix.string() + ": the registry stayed locked by another program for 60 s");
+      ::close(fd);
+      return ERROR_LOCK_VIOLATION;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  *out = PrefixLock();
+  out->fd_ = fd;
+  return ERROR_SUCCESS;
+}
+
+HiveFile::HiveFile(fs::path file, std::u16string branch) : file_(std::move(file)), branch_(std::move(branch)) {}
+
+void HiveFile::Invalidate() {
+  hive_.reset();
+  seen_.reset();
+}
+
+LONG HiveFile::Load(Hive** out, Arch fresh_arch) {
+  struct stat st{};
+  if (::stat(file_.c_str(), &st) != 0) {
+    if (errno != ENOENT) {
+      Diagnose(file_.string() + ": " + std::strerror(errno));
+      return ERROR_CANTREAD;
+    }
+    if (!hive_ || seen_) {
+      hive_.emplace();
+      hive_->branch = branch_;
+      hive_->arch = fresh_arch;
+      if (fresh_arch == Arch::kWin64) {
+        // Where a 64-bit prefix keeps the 32-bit view of Software.
+        hive_->root.AddSubkey(u"Software", CurrentFileTime()).AddSubkey(u"Wow6432Node", CurrentFileTime());
+      }
+      seen_.reset();
+    }
+    *out = &*hive_;
+    return ERROR_SUCCESS;
+  }
+  if (st.st_uid != ::getuid()) {
+    Diagnose(file_.string() + " is not owned by you");
+    return ERROR_ACCESS_DENIED;
+  }
+  const Identity now{st.st_dev, st.st_ino, st.st_size,
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+  if (hive_ && seen_ && *seen_ == now) {
+    *out = &*hive_;
+    return ERROR_SUCCESS;
+  }
+  std::ifstream in(file_, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && !in.eof()) {
+    Diagnose(file_.string() + ": cannot read the file");
+    Invalidate();
+    return ERROR_CANTREAD;
+  }
+  ParseError error;
+  std::optional<Hive> parsed = Parse(bytes, &error);
+  if (!parsed) {
+    Diagnose(file_.string() + ":" + std::to_string(error.line) + ": " + error.message);
+    Invalidate();
+    return ERROR_BADDB;
+  }
+  hive_ = std::move(parsed);
+  seen_ = now;
+  *out = &*hive_;
+  return ERROR_SUCCESS;
+}
+
+LONG HiveFile::Save() {
+  if (!hive_) return ERROR_INVALID_PARAMETER;
+  const std::string bytes = posix::Save(*hive_);
+
+  // A target that is a symbolic link is saved where it points.
+  fs::path target = file_;
+  std::error_code ec;
+  if (fs::is_symlink(file_, ec)) target = fs::canonical(file_, ec);
+  if (ec) target = file_;
+
+  struct stat old{};
+  const bool existed = ::stat(target.c_str(), &old) == 0;
+  const fs::path temp = target.parent_path() / ("." + target.filename().string() + ".skelvin-tmp");
+  const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+
+  const auto fail = [&](int error, const char* step, int fd) {
+    if (fd >= 0) Fs().close(fd);
+    ::unlink(temp.c_str());
+    Invalidate();
+    Diagnose(file_.string() + ": cannot save the registry (" + step + "): " + std::strerror(error));
+    return StatusFromErrno(error);
+  };
+
+  // A temporary file left by an interrupted save is ours to remove: the
+  // caller holds the prefix lock.
+  ::unlink(temp.c_str());
+  const mode_t mode = existed ? (old.st_mode & 07777) : 0666;
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0777);
+  if (fd < 0) return fail(errno, "create", -1);
+  if (existed) {
+    if (::fchmod(fd, mode) != 0) return fail(errno, "chmod", fd);
+    if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+      return fail(errno, "chown", fd);
+    }
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = Fs().write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(errno, "write", fd);
+    }
+    if (n == 0) return fail(EIO, "write", fd);
+    done += static_cast<std::size_t>(n);
+  }
+  if (Fs().fsync(fd) != 0) return fail(errno, "flush", fd);
+  struct stat written{};
+  if (::fstat(fd, &written) != 0) return fail(errno, "stat", fd);
+  if (Fs().close(fd) != 0) return fail(errno, "close", -1);
+  if (Fs().rename(temp.c_str(), target.c_str()) != 0) return fail(errno, "rename", -1);
+  // The rename is durable once the directory is flushed. The new content is
+  // in place either way, so a failure here is reported but not undone.
+  const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const bool dir_synced = dir_fd >= 0 && Fs().fsync(dir_fd) == 0;
+  const int dir_error = errno;
+  if (dir_fd >= 0) ::close(dir_fd);
+  if (!dir_synced) {
+    Invalidate();
+    Diagnose(file_.string() + ": cannot flush the directory after saving: " + std::strerror(dir_error));
+    return StatusFromErrno(dir_error);
+  }
+  seen_ = Identity{written.st_dev, written.st_ino, written.st_size,
+                   static_cast<std::int64_t>(written.st_mtim.tv_sec) * 1000000000 + written.st_mtim.tv_nsec};
+  return ERROR_SUCCESS;
+}
+
+}  // namespace plat::posix

@@ -1,0 +1,66 @@
+// The registry functions over a Wine prefix's registry files.
+//
+// HKEY_LOCAL_MACHINE is the prefix's system.reg, HKEY_CURRENT_USER its
+// user.reg; any other root is an invalid handle. Every call takes the
+// prefix's wineserver lock, loads the file when it changed, and saves a
+// change durably before it returns. On a 64-bit prefix HKEY_LOCAL_MACHINE is
+// seen as a 32-bit program sees it under Wine: keys with a Wow6432Node child
+// lead into that child, and the shared keys inside it are links back to the
+// 64-bit keys. Key and value names compare case-insensitively and keep the
+// case they were created with; strings cross in Windows-1252.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/posix/prefix.h"
+#include "platform/registry.h"
+
+namespace plat::posix {
+
+class PrefixRegistry final : public Registry {
+ public:
+  explicit PrefixRegistry(std::filesystem::path prefix);
+
+  LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                     HKEY* phkResult) override;
+  LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass, DWORD dwOptions,
+                       REGSAM samDesired, const SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
+                       DWORD* lpdwDisposition) override;
+  LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
+                      DWORD cbData) override;
+  LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType, BYTE* lpData,
+                        DWORD* lpcbData) override;
+  LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName, DWORD* lpReserved,
+                     DWORD* lpType, BYTE* lpData, DWORD* lpcbData) override;
+  LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD cchName) override;
+  LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) override;
+  LONG RegCloseKey(HKEY hKey) override;
+
+  const std::filesystem::path& prefix() const { return prefix_; }
+
+ private:
+  enum HiveId { kMachine = 0, kUser = 1 };
+  // An open key: its hive and the stored names of the keys from the hive's
+  // root down to it.
+  struct OpenKey {
+    HiveId hive;
+    std::vector<std::u16string> path;
+  };
+  struct Session;
+
+  LONG Begin(HKEY hKey, bool writing, Session& session);
+  LONG Commit(Session& session);
+  LONG Open(HKEY hKey, const char* lpSubKey, REGSAM samDesired, bool create, DWORD options, const char* lpClass,
+            HKEY* phkResult, DWORD* lpdwDisposition);
+  HKEY NewHandle(OpenKey key);
+
+  std::filesystem::path prefix_;
+  HiveFile files_[2];
+  std::map<HKEY, OpenKey> handles_;
+  HKEY next_handle_ = 0x20;
+};
+
+}  // namespace plat::posix

@@ -1,0 +1,113 @@
+// The registry functions of advapi32's "A" family, as the core uses them.
+//
+// Strings are in the ANSI code page (see codepage.h). Every call returns a
+// Win32 status: ERROR_SUCCESS (0) or a system error code. Out-parameters are
+// written as the Win32 documentation says; in particular the open/create
+// functions set *phkResult to 0 when they fail.
+#pragma once
+
+#include <utility>
+
+#include "platform/facility.h"
+#include "platform/types.h"
+
+namespace plat {
+
+inline constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000U;
+inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001U;
+inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002U;
+inline constexpr HKEY HKEY_USERS = 0x80000003U;
+
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_EXPAND_SZ = 2;
+inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
+inline constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
+inline constexpr DWORD REG_LINK = 6;
+inline constexpr DWORD REG_MULTI_SZ = 7;
+inline constexpr DWORD REG_QWORD = 11;
+
+inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+inline constexpr DWORD REG_OPTION_VOLATILE = 1;
+inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
+inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+inline constexpr REGSAM KEY_NOTIFY = 0x0010;
+inline constexpr REGSAM KEY_CREATE_LINK = 0x0020;
+inline constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+inline constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
+inline constexpr REGSAM READ_CONTROL = 0x00020000;
+inline constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
+
+// The Win32 record; only its shape matters to the callers here.
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  void* lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+
+  virtual LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                             HKEY* phkResult) = 0;
+  virtual LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass,
+                               DWORD dwOptions, REGSAM samDesired,
+                               const SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
+                               DWORD* lpdwDisposition) = 0;
+  virtual LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
+                              const BYTE* lpData, DWORD cbData) = 0;
+  virtual LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
+                                DWORD* lpType, BYTE* lpData, DWORD* lpcbData) = 0;
+  virtual LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
+                             DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
+                             BYTE* lpData, DWORD* lpcbData) = 0;
+  virtual LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD cchName) = 0;
+  virtual LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) = 0;
+  virtual LONG RegCloseKey(HKEY hKey) = 0;
+};
+
+template <>
+Registry& Backend<Registry>();
+
+// Move-only owner of an opened key: closes it through the facility that was
+// installed when the owner was created. Predefined roots and 0 are never closed.
+class UniqueHKey {
+ public:
+  UniqueHKey() = default;
+  explicit UniqueHKey(HKEY key) : key_(key) {}
+  UniqueHKey(UniqueHKey&& other) noexcept
+      : key_(std::exchange(other.key_, 0)), api_(other.api_) {}
+  UniqueHKey& operator=(UniqueHKey&& other) noexcept {
+    if (this != &other) {
+      reset();
+      key_ = std::exchange(other.key_, 0);
+      api_ = other.api_;
+    }
+    return *this;
+  }
+  UniqueHKey(const UniqueHKey&) = delete;
+  UniqueHKey& operator=(const UniqueHKey&) = delete;
+  ~UniqueHKey() { reset(); }
+
+  HKEY get() const { return key_; }
+  // The location for an open/create call to write the handle into; the owner
+  // must be empty.
+  HKEY* receive() { return &key_; }
+  void reset() {
+    if (key_ != 0 && (key_ & 0x80000000U) == 0) api_->RegCloseKey(key_);
+    key_ = 0;
+  }
+
+ private:
+  HKEY key_ = 0;
+  Registry* api_ = &Use<Registry>();
+};
+
+}  // namespace plat

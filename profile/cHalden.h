@@ -1,0 +1,30 @@
+// cHalden: the machine profile. Asks the system to restart or shut down, and
+// reports the model, language and recovery-disc identifiers of the OEM
+// information file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace skelvin {
+
+class cHalden {
+ public:
+  // The identifiers of the last successful read; empty before the first.
+  std::u16string ModelName() const { return modelName_; }
+  std::u16string Language() const { return language_; }
+  std::u16string RecoveryCD() const { return recoveryCD_; }
+
+  // "Reboot" asks for a restart (ExitWindowsEx EWX_REBOOT, reserved -1),
+  // "Shutdown" for a shutdown (EWX_SHUTDOWN, reserved -1): one request per
+  // set, its result ignored. Any other string (compared exactly) does nothing.
+  // Never fails.
+  void ExitWin(std::u16string ShutDownKey);
+
+ private:
+  std::u16string modelName_;
+  std::u16string language_;
+  std::u16string recoveryCD_;
+};
+
+}  // namespace skelvin

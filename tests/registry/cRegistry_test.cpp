@@ -1,0 +1,387 @@
+// The accessor's behaviour on the build's own registry: natively a temporary
+// Wine prefix, cross-compiled the real registry under Wine.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/app.h"
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/text.h"
+#include "registry/cRegistry.h"
+#include "tests/support/registry_env.h"
+#include "tests/support/scripted.h"
+
+namespace {
+
+using plat::BYTE;
+using testenv::RawValue;
+
+std::string Utf8(const std::u16string& text) { return plat::ToUtf8(text); }
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  RegistryTest() {
+    reg_.ClassKey(static_cast<std::int32_t>(env_.root()));
+    reg_.SectionKey(env_.base());
+  }
+  ~RegistryTest() override { testenv::RegistryEnv::DeleteTree(env_.api(), env_.root(), Base()); }
+
+  std::string Base() const { return plat::ToAnsi(env_.base()); }
+  std::string Path(const std::string& sub) const { return sub.empty() ? Base() : Base() + "\\" + sub; }
+  std::optional<RawValue> Raw(const std::string& sub, const std::string& name) {
+    return testenv::ReadRaw(env_.api(), env_.root(), Path(sub), name);
+  }
+  bool Present(const std::string& sub) { return testenv::KeyPresent(env_.api(), env_.root(), Path(sub)); }
+  // Writes a raw value through the registry functions themselves.
+  void Put(const std::string& sub, const std::string& name, plat::DWORD type, const std::vector<BYTE>& data) {
+    plat::HKEY key = 0;
+    ASSERT_EQ(env_.api().RegCreateKeyExA(env_.root(), Path(sub).c_str(), 0, nullptr, 0, plat::KEY_ALL_ACCESS,
+                                         nullptr, &key, nullptr),
+              plat::ERROR_SUCCESS);
+    ASSERT_EQ(env_.api().RegSetValueExA(key, name.c_str(), 0, type, data.data(), static_cast<plat::DWORD>(data.size())),
+              plat::ERROR_SUCCESS);
+    env_.api().RegCloseKey(key);
+  }
+  void PutString(const std::string& sub, const std::string& name, const std::string& text) {
+    std::vector<BYTE> data(text.begin(), text.end());
+    data.push_back(0);
+    Put(sub, name, plat::REG_SZ, data);
+  }
+  void Select(const std::string& sub, const std::u16string& value) {
+    reg_.SectionKey(plat::FromAnsi(Path(sub)));
+    reg_.ValueKey(value);
+  }
+  static plat::Error CatchError(const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const plat::Error& error) {
+      return error;
+    }
+    ADD_FAILURE() << "no error raised";
+    return plat::Error(0, u"", u"");
+  }
+
+  testenv::RegistryEnv env_;
+  skelvin::cRegistry reg_;
+};
+
+// --- Selection and state -------------------------------------------------
+
+TEST_F(RegistryTest, PropertiesReturnExactlyWhatWasSet) {
+  skelvin::cRegistry fresh;
+  EXPECT_EQ(fresh.ClassKey(), 0);
+  EXPECT_EQ(fresh.SectionKey(), u"");
+  EXPECT_EQ(fresh.ValueKey(), u"");
+  EXPECT_EQ(fresh.Default(), u"");
+  fresh.ClassKey(static_cast<std::int32_t>(0x80000001U));
+  fresh.SectionKey(u"A\\b\\ C ");
+  fresh.ValueKey(u"Mixed Case");
+  fresh.Default(u"?WHERE?");
+  EXPECT_EQ(fresh.ClassKey(), static_cast<std::int32_t>(0x80000001U));
+  EXPECT_EQ(fresh.SectionKey(), u"A\\b\\ C ");
+  EXPECT_EQ(fresh.ValueKey(), u"Mixed Case");
+  EXPECT_EQ(fresh.Default(), u"?WHERE?");
+  fresh.Default(u"");
+  EXPECT_EQ(fresh.Default(), u"");
+}
+
+// --- DWORD writes ----------------------------------------------------------
+
+TEST_F(RegistryTest, DWordWriteCreatesEveryMissingComponent) {
+  Select("One\\Two\\Three", u"V");
+  ASSERT_FALSE(Present("One"));
+  reg_.DWordValue(7);
+  EXPECT_TRUE(Present("One"));
+  EXPECT_TRUE(Present("One\\Two"));
+  EXPECT_EQ(Raw("One\\Two\\Three", "V"), (RawValue{plat::REG_DWORD, {7, 0, 0, 0}}));
+}
+
+struct DwordCase {
+  std::int32_t value;
+  std::vector<BYTE> bytes;
+};
+
+class DwordBytes : public RegistryTest, public ::testing::WithParamInterface<DwordCase> {};
+
+TEST_P(DwordBytes, StoredLeastSignificantByteFirst) {
+  Select("", u"D");
+  reg_.DWordValue(GetParam().value);
+  EXPECT_EQ(Raw("", "D"), (RawValue{plat::REG_DWORD, GetParam().bytes}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, DwordBytes,
+                         ::testing::Values(DwordCase{0, {0, 0, 0, 0}}, DwordCase{-1, {0xFF, 0xFF, 0xFF, 0xFF}},
+                                           DwordCase{0x12345678, {0x78, 0x56, 0x34, 0x12}},
+                                           DwordCase{INT32_MIN, {0, 0, 0, 0x80}}));
+
+TEST_F(RegistryTest, DWordReplacesAValueOfAnotherTypeAndTheUnnamedValue) {
+  PutString("", "YV12", "text");
+  Select("", u"YV12");
+  reg_.DWordValue(0);
+  EXPECT_EQ(Raw("", "YV12"), (RawValue{plat::REG_DWORD, {0, 0, 0, 0}}));
+
+  Select("", u"");
+  reg_.DWordValue(5);
+  EXPECT_EQ(Raw("", ""), (RawValue{plat::REG_DWORD, {5, 0, 0, 0}}));
+}
+
+struct FailureCase {
+  std::int32_t root;
+  std::u16string section;
+  std::u16string value_name;
+  std::int32_t value;
+  std::string description;
+};
+
+class DwordFailure : public RegistryTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(DwordFailure, RaisesTheAccessorErrorNamingTheSelection) {
+  testenv::ScriptedRegistry refusing(env_.api());
+  refusing.SetRule([](const std::string& call, const std::string&) -> std::optional<plat::LONG> {
+    if (call == "RegCreateKeyExA" || call == "RegSetValueExA") return plat::ERROR_ACCESS_DENIED;
+    return std::nullopt;
+  });
+  plat::ScopedUse<plat::Registry> use(refusing);
+  skelvin::cRegistry reg;
+  reg.ClassKey(GetParam().root);
+  reg.SectionKey(GetParam().section);
+  reg.ValueKey(GetParam().value_name);
+  const plat::Error error = CatchError([&] { reg.DWordValue(GetParam().value); });
+  EXPECT_EQ(error.Number(), 26001);
+  EXPECT_EQ(error.Source(), plat::App().EXEName + u".cRegistry");
+  EXPECT_EQ(Utf8(error.Description()), GetParam().description);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Descriptions, DwordFailure,
+    ::testing::Values(
+        FailureCase{static_cast<std::int32_t>(0x80000002U), u"Software\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats",
+                    u"YV12", 0,
+                    "Failed to set registry value Key: '-2147483646',Section: 'Software\\Mediamatics\\DVD "
+                    "Express\\ActiveMovie Decoder\\Formats',Key: 'YV12' to value: '0'"},
+        FailureCase{static_cast<std::int32_t>(0x80000001U), u"S", u"V", -1,
+                    "Failed to set registry value Key: '-2147483647',Section: 'S',Key: 'V' to value: '-1'"}));
+
+TEST_F(RegistryTest, AFreshObjectFailsOnRootZeroAndKeepsItsFields) {
+  skelvin::cRegistry fresh;
+  const plat::Error error = CatchError([&] { fresh.DWordValue(3); });
+  EXPECT_EQ(error.Number(), 26001);
+  EXPECT_EQ(Utf8(error.Description()), "Failed to set registry value Key: '0',Section: '',Key: '' to value: '3'");
+  EXPECT_EQ(fresh.SectionKey(), u"");
+}
+
+// --- String and binary writes -----------------------------------------------
+
+TEST_F(RegistryTest, StringWriteStoresTheTextWithItsNul) {
+  Select("S", u"abc");
+  reg_.StringValue(u"abc");
+  EXPECT_EQ(Raw("S", "abc"), (RawValue{plat::REG_SZ, {0x61, 0x62, 0x63, 0}}));
+  Select("S", u"empty");
+  reg_.StringValue(u"");
+  EXPECT_EQ(Raw("S", "empty"), (RawValue{plat::REG_SZ, {0}}));
+}
+
+TEST_F(RegistryTest, StringWriteRefusedByTheRegistryRaisesWithoutAMessageBox) {
+  testenv::ScriptedRegistry refusing(env_.api());
+  refusing.FailSetValue("V", plat::ERROR_ACCESS_DENIED);
+  testenv::RecordingMsgBox box;
+  plat::ScopedUse<plat::Registry> use(refusing);
+  plat::ScopedUse<plat::MsgBox> use_box(box);
+  Select("", u"V");
+  const plat::Error error = CatchError([&] { reg_.StringValue(u"text"); });
+  EXPECT_EQ(error.Number(), 26001);
+  EXPECT_THAT(Utf8(error.Description()), ::testing::EndsWith("',Key: 'V' to value: 'text'"));
+  EXPECT_TRUE(box.calls.empty());
+}
+
+TEST_F(RegistryTest, AFaultInsideTheStringWriteShowsTheErrorBoxThenRaises) {
+  testenv::ScriptedRegistry faulting(env_.api());
+  faulting.SetRule([](const std::string& call, const std::string&) -> std::optional<plat::LONG> {
+    if (call == "RegSetValueExA") throw plat::Fault(plat::kInvalidArgument);
+    return std::nullopt;
+  });
+  testenv::RecordingMsgBox box;
+  plat::ScopedUse<plat::Registry> use(faulting);
+  plat::ScopedUse<plat::MsgBox> use_box(box);
+  Select("", u"V");
+  const plat::Error error = CatchError([&] { reg_.StringValue(u"x"); });
+  EXPECT_EQ(error.Number(), 26001);
+  ASSERT_EQ(box.calls.size(), 1U);
+  EXPECT_EQ(box.calls[0].text, u"ERROR # 5 : " + plat::FaultText(5) + u"\rPlease exit and try again.");
+  EXPECT_EQ(box.calls[0].type, 0U);
+  EXPECT_EQ(box.calls[0].caption, plat::App().Title);
+}
+
+TEST_F(RegistryTest, BinaryWriteStoresOneBytePerCharacterAndRebuildsItsBuffer) {
+  Select("B", u"bin");
+  reg_.BinaryValue(u"AB");
+  EXPECT_EQ(Raw("B", "bin"), (RawValue{plat::REG_BINARY, {0x41, 0x42}}));
+  reg_.BinaryValue(u"ABC");
+  reg_.BinaryValue(u"Z");
+  EXPECT_EQ(Raw("B", "bin"), (RawValue{plat::REG_BINARY, {0x5A}}));
+  reg_.BinaryValue(plat::FromAnsi("\xFF"));
+  EXPECT_EQ(Raw("B", "bin"), (RawValue{plat::REG_BINARY, {0xFF}}));
+}
+
+TEST_F(RegistryTest, EmptyBinaryTextCreatesTheKeyButWritesNothing) {
+  Select("Empty", u"bin");
+  const plat::Error error = CatchError([&] { reg_.BinaryValue(u""); });
+  EXPECT_EQ(error.Number(), plat::kSubscriptOutOfRange);
+  EXPECT_TRUE(Present("Empty"));
+  EXPECT_EQ(Raw("Empty", "bin"), std::nullopt);
+}
+
+// --- Reads -------------------------------------------------------------------
+
+TEST_F(RegistryTest, ReadGivesTheDataLessItsLastByteOrTheDefault) {
+  PutString("", "abc", "abc");
+  PutString("", "empty", "");
+  Put("", "zero", plat::REG_DWORD, {0, 0, 0, 0});
+  reg_.Default(u"?WHERE?");
+
+  Select("", u"abc");
+  EXPECT_EQ(reg_.Value(), u"abc");
+  Select("", u"empty");
+  EXPECT_EQ(reg_.StringValue(), u"");
+  Select("", u"zero");
+  EXPECT_EQ(reg_.Value(), std::u16string(3, u'\0'));
+  Select("", u"ABC");  // names match case-sensitively here
+  EXPECT_EQ(reg_.Value(), u"?WHERE?");
+  Select("", u"absent");
+  EXPECT_EQ(reg_.StringValue(), u"?WHERE?");
+  Select("Missing", u"abc");
+  EXPECT_EQ(reg_.Value(), u"?WHERE?");
+}
+
+TEST_F(RegistryTest, AValueTooLargeForTheBufferEndsTheSearch) {
+  // Listed in name order by the store; "a-big" comes before "b-sought".
+  Put("", "a-big", plat::REG_BINARY, std::vector<BYTE>(300, 1));
+  PutString("", "b-sought", "found");
+  reg_.Default(u"default");
+  Select("", u"b-sought");
+  EXPECT_EQ(reg_.Value(), u"default");
+}
+
+TEST_F(RegistryTest, ZeroByteDataIsAnInvalidArgumentFault) {
+  Put("", "nothing", plat::REG_BINARY, {});
+  Select("", u"nothing");
+  reg_.Default(u"default");
+  EXPECT_EQ(CatchError([&] { reg_.Value(); }).Number(), plat::kInvalidArgument);
+}
+
+// --- Presence, creation, deletion ----------------------------------------------
+
+TEST_F(RegistryTest, KeyExistsAndCreateKey) {
+  Select("X\\Y", u"");
+  EXPECT_EQ(reg_.KeyExists(), 0);
+  EXPECT_EQ(reg_.CreateKey(), -1);
+  EXPECT_EQ(reg_.KeyExists(), -1);
+  EXPECT_EQ(reg_.CreateKey(), -1);  // already there
+  reg_.SectionKey(u"");
+  EXPECT_EQ(reg_.KeyExists(), -1);  // the root itself
+
+  skelvin::cRegistry fresh;
+  EXPECT_EQ(fresh.CreateKey(), 0);
+  EXPECT_EQ(fresh.KeyExists(), 0);
+}
+
+TEST_F(RegistryTest, DeleteKeyEmptiesSectionKeyOnSuccessAndNamesItOnFailure) {
+  Select("Gone", u"");
+  ASSERT_EQ(reg_.CreateKey(), -1);
+  std::u16string target = reg_.SectionKey();
+  reg_.DeleteKey(target);
+  EXPECT_FALSE(Present("Gone"));
+  EXPECT_EQ(reg_.SectionKey(), u"");
+
+  reg_.SectionKey(u"Stored\\Selection");
+  std::u16string missing = plat::FromAnsi(Path("NoSuchKey"));
+  const plat::Error error = CatchError([&] { reg_.DeleteKey(missing); });
+  EXPECT_EQ(error.Number(), 26001);
+  EXPECT_EQ(Utf8(error.Description()), "Failed to delete registry Key: 'Stored\\Selection'");
+  EXPECT_EQ(reg_.SectionKey(), u"Stored\\Selection");
+}
+
+TEST_F(RegistryTest, DeleteKeyRefusesAKeyWithSubkeys) {
+  Select("Parent\\Child", u"");
+  ASSERT_EQ(reg_.CreateKey(), -1);
+  std::u16string parent = plat::FromAnsi(Path("Parent"));
+  EXPECT_EQ(CatchError([&] { reg_.DeleteKey(parent); }).Number(), 26001);
+  EXPECT_TRUE(Present("Parent\\Child"));
+}
+
+// --- Listings ----------------------------------------------------------------------
+
+TEST_F(RegistryTest, EnumerateValuesListsNamesAndFullData) {
+  PutString("L", "A", "x");
+  Put("L", "B", plat::REG_DWORD, {1, 0, 0, 0});
+  Select("L", u"");
+  std::vector<skelvin::ValueEntry> values{{u"stale", u"stale"}};
+  std::int16_t count = -5;
+  reg_.EnumerateValues(values, count);
+  ASSERT_EQ(count, 2);
+  ASSERT_EQ(values.size(), 2U);
+  EXPECT_EQ(values[0].Name, u"A");
+  EXPECT_EQ(values[0].Data, std::u16string(u"x\0", 2));
+  EXPECT_EQ(values[1].Name, u"B");
+  EXPECT_EQ(values[1].Data, std::u16string(u"\x01\0\0\0", 4));
+}
+
+TEST_F(RegistryTest, EnumerateValuesOfAnEmptyOrMissingKeyErasesTheArray) {
+  Select("Empty", u"");
+  ASSERT_EQ(reg_.CreateKey(), -1);
+  std::vector<skelvin::ValueEntry> values{{u"old", u"old"}};
+  std::int16_t count = 9;
+  reg_.EnumerateValues(values, count);
+  EXPECT_EQ(count, 0);
+  EXPECT_TRUE(values.empty());
+  Select("Missing", u"");
+  values = {{u"old", u"old"}};
+  reg_.EnumerateValues(values, count);
+  EXPECT_EQ(count, 0);
+  EXPECT_TRUE(values.empty());
+}
+
+TEST_F(RegistryTest, EnumerateValuesListsTheUnnamedValueAndStopsAtALargeOne) {
+  PutString("U", "", "default");
+  Put("U", "b", plat::REG_BINARY, std::vector<BYTE>(300, 7));
+  PutString("U", "c", "after");
+  Select("U", u"");
+  std::vector<skelvin::ValueEntry> values;
+  std::int16_t count = 0;
+  reg_.EnumerateValues(values, count);
+  ASSERT_EQ(count, 1);
+  EXPECT_EQ(values[0].Name, u"");
+  EXPECT_EQ(values[0].Data, std::u16string(u"default\0", 8));
+}
+
+TEST_F(RegistryTest, EnumerateSectionsListsSubkeyNames) {
+  Select("P\\One", u"");
+  ASSERT_EQ(reg_.CreateKey(), -1);
+  Select("P\\Two", u"");
+  ASSERT_EQ(reg_.CreateKey(), -1);
+  Select("P", u"");
+  std::vector<std::u16string> sections{u"stale"};
+  std::int16_t count = 0;
+  reg_.EnumerateSections(sections, count);
+  EXPECT_EQ(count, 2);
+  EXPECT_THAT(sections, ::testing::ElementsAre(u"One", u"Two"));
+
+  Select("P\\One", u"");
+  reg_.EnumerateSections(sections, count);
+  EXPECT_EQ(count, 0);
+  EXPECT_TRUE(sections.empty());
+}
+
+// --- Conversions ---------------------------------------------------------------------
+
+TEST_F(RegistryTest, StoredSectionKeyComesBackAsItsAnsiRoundTrip) {
+  const std::u16string odd = plat::FromAnsi(Path("Caf\xE9")) + u"\x4E2D";
+  reg_.SectionKey(odd);
+  ASSERT_EQ(reg_.CreateKey(), -1);
+  EXPECT_EQ(reg_.SectionKey(), plat::FromAnsi(Path("Caf\xE9")) + u"?");
+  EXPECT_TRUE(Present("Caf\xE9?"));
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+// A temporary Wine prefix directory for one test, removed afterwards.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace testenv {
+
+class TempPrefix {
+ public:
+  TempPrefix();
+  ~TempPrefix();
+  TempPrefix(const TempPrefix&) = delete;
+  TempPrefix& operator=(const TempPrefix&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path file(const std::string& name) const { return path_ / name; }
+  // Writes a file in the prefix (replacing it).
+  void Write(const std::string& name, const std::string& bytes) const;
+  std::string Read(const std::string& name) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace testenv
