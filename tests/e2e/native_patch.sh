@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The native program as a user runs it, checked with real Wine afterwards.
+# Usage: native_patch.sh <path to Skelvin_Patch_eng>
+set -u
+program=$1
+work=$(mktemp -d "${TMPDIR:-/tmp}/skelvin-e2e-XXXXXX")
+export WINEDEBUG=-all
+unset DISPLAY
+failures=0
+prefixes=()
+
+cleanup() {
+  for p in "${prefixes[@]}"; do
+    WINEPREFIX=$p timeout 60 wineserver -k >/dev/null 2>&1
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+key='HKLM\Software\Mediamatics\DVD Express\ActiveMovie Decoder\Formats'
+section='Software\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats'
+notice='To complete the installation, your computer will restart.'
+restart='ExitWindowsEx: EWX_REBOOT requested (uFlags 2, dwReserved -1)'
+error_text="Run-time error '26001':
+
+Failed to set registry value Key: '-2147483646',Section: 'Software\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats',Key: 'YV12' to value: '0'"
+
+# run_patch <prefix> <name>: runs the program with stdin closed.
+run_patch() {
+  WINEPREFIX=$1 timeout 60 "$program" <&- >"$work/$2.out" 2>"$work/$2.err"
+  echo $?
+}
+
+check_success() {  # <prefix> <name> <expected section in system.reg>
+  local prefix=$1 name=$2 stored=$3 status
+  status=$(run_patch "$prefix" "$name")
+  [ "$status" = 0 ] && pass "$name: exit 0" || fail "$name: exit status $status ($(cat "$work/$name.err"))"
+  grep -qF "$notice" "$work/$name.out" && pass "$name: notice shown" || fail "$name: no notice on stdout"
+  grep -qF "$restart" "$work/$name.out" && pass "$name: restart requested" || fail "$name: no restart line"
+  [ "$(grep -cF "$restart" "$work/$name.out")" = 1 ] || fail "$name: not exactly one restart request"
+  [ ! -s "$work/$name.err" ] || fail "$name: unexpected stderr: $(cat "$work/$name.err")"
+  grep -qF "[$stored]" "$prefix/system.reg" && pass "$name: values stored in [$stored]" ||
+    fail "$name: [$stored] missing from system.reg"
+  # Wine itself reads both values back, and keeps them when it updates the prefix.
+  WINEPREFIX=$prefix timeout 600 wine reg query "$key" >"$work/$name.query" 2>&1
+  for v in YV12 NMMC; do
+    grep -qE "^\s+$v\s+REG_DWORD\s+0x0\s*$" "$work/$name.query" && pass "$name: wine reads $v" ||
+      fail "$name: wine reg query lacks $v: $(tr -d '\r' <"$work/$name.query")"
+  done
+  WINEPREFIX=$prefix timeout 120 wineserver -w
+  grep -qF "[$stored]" "$prefix/system.reg" && grep -qF '"YV12"=dword:00000000' "$prefix/system.reg" &&
+    pass "$name: values kept after Wine updated the prefix" || fail "$name: values lost after Wine ran"
+}
+
+check_refused() {  # <prefix> <name> <expected first stderr line pattern>
+  local prefix=$1 name=$2 pattern=$3 status
+  cp "$prefix/system.reg" "$work/$name.before"
+  status=$(run_patch "$prefix" "$name")
+  [ "$status" = 1 ] && pass "$name: exit 1" || fail "$name: exit status $status"
+  grep -qE "$pattern" "$work/$name.err" && pass "$name: cause reported" || fail "$name: cause missing: $(cat "$work/$name.err")"
+  [ "$(tail -n 3 "$work/$name.err")" = "$error_text" ] && pass "$name: exact 26001 report" ||
+    fail "$name: stderr was: $(cat "$work/$name.err")"
+  grep -qF "$notice" "$work/$name.out" && fail "$name: notice shown" || pass "$name: no notice"
+  grep -qF "ExitWindowsEx" "$work/$name.out" && fail "$name: restart requested" || pass "$name: no restart request"
+  cmp -s "$prefix/system.reg" "$work/$name.before" && pass "$name: file unchanged" || fail "$name: file changed"
+}
+
+# A new 32-bit prefix (nothing there yet).
+p32=$work/p32
+prefixes+=("$p32")
+check_success "$p32" new32 "$section"
+grep -q '^#arch=win32$' "$p32/system.reg" && pass "new32: 32-bit prefix" || fail "new32: arch line"
+
+# A new 64-bit prefix: the 32-bit program's values live in Wow6432Node.
+p64=$work/p64
+prefixes+=("$p64")
+WINEARCH=win64 check_success "$p64" new64 "Software\\\\Wow6432Node\\\\Mediamatics\\\\DVD Express\\\\ActiveMovie Decoder\\\\Formats"
+grep -q '^#arch=win64$' "$p64/system.reg" && pass "new64: 64-bit prefix" || fail "new64: arch line"
+
+# The same prefixes again, now fully set up by Wine.
+check_success "$p32" again32 "$section"
+
+# A running wineserver keeps the prefix: the run is refused, the file untouched.
+WINEPREFIX=$p32 timeout 60 wineserver -p
+sleep 1
+check_refused "$p32" server 'wineserver \(pid [0-9]+\) is running.*wineserver -k'
+WINEPREFIX=$p32 timeout 60 wineserver -k
+WINEPREFIX=$p32 timeout 60 wineserver -w
+
+# A registry file that does not parse is refused and never overwritten.
+corrupt=$work/corrupt
+prefixes+=("$corrupt")
+mkdir -p "$corrupt"
+printf 'WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win32\n\n[Software\\\\A] 1700000000\n"V"=dword:zz\n' >"$corrupt/system.reg"
+check_refused "$corrupt" corrupt "^$corrupt/system.reg:7: "
+
+echo "native end-to-end: $failures failure(s)"
+[ "$failures" = 0 ]

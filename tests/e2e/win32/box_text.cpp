@@ -1,0 +1,45 @@
+// e2e helper: box_text <caption> prints, as UTF-8, the message text of the
+// top-level dialog box with that caption (a message box); exit status 1 when
+// no such box exists.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+std::wstring Wide(const char* text) {
+  const int size = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(size > 0 ? size - 1 : 0), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text, -1, out.data(), size);
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: box_text <caption>\n");
+    return 2;
+  }
+  const HWND box = ::FindWindowW(L"#32770", Wide(argv[1]).c_str());
+  if (box == nullptr) {
+    std::fprintf(stderr, "box_text: no dialog box captioned \"%s\"\n", argv[1]);
+    return 1;
+  }
+  // The message text of a message box is its static control 0xFFFF.
+  wchar_t text[4096] = {};
+  ::GetDlgItemTextW(box, 0xFFFF, text, 4096);
+  std::fwrite(Utf8(text).data(), 1, Utf8(text).size(), stdout);
+  std::fflush(stdout);
+  return 0;
+}

@@ -1,0 +1,239 @@
+#!/usr/bin/env bash
+# patch_e2e.sh <success|failure> <win32|win64> <program.exe> <helper dir> <artifacts dir> <work root>
+#
+# Runs the real program on a fresh Wine prefix of the given architecture under
+# its own Xvfb display.
+#   success: the restart notice appears with its text, Enter dismisses it, the
+#            program exits 0, both values are REG_DWORD 0 in the 32-bit view
+#            of HKLM, and Windows is asked to restart.
+#   failure: "Software\Mediamatics" is first made a volatile key in the running
+#            wineserver, so that the program's key cannot be created; the
+#            critical error box appears with the accessor's description, the
+#            program exits 1, and neither the notice nor a restart follows.
+# A restart request is seen through Wine's own behaviour: ExitWindowsEx with
+# EWX_REBOOT runs wineboot, which runs (and removes) the HKLM RunOnce entries;
+# the probe entry placed there records that it ran.
+# The screenshot of the box and the logs go to the artifacts directory.
+set -uo pipefail
+
+scenario=$1
+arch=$2
+program=$3
+helpers=$4
+artifacts=$5
+work_root=$6
+
+name=$arch-$scenario
+mkdir -p "$artifacts" "$work_root"
+work=$(mktemp -d "$work_root/e2e-$name.XXXXXX")
+prefix=$work/prefix
+log=$artifacts/$name.log
+: >"$log"
+
+export WINEPREFIX=$prefix
+export WINEDEBUG=-all
+export WINEARCH=$arch
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+
+formats='HKLM\Software\Mediamatics\DVD Express\ActiveMovie Decoder\Formats'
+runonce='HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce'
+probe='HKCU\Software\SkelvinRestartProbe'
+reg_view=()
+[ "$arch" = win64 ] && reg_view=(/reg:64)
+
+xvfb_pid=
+program_pid=
+server_running=0
+failures=0
+
+fail() { echo "FAIL: $*" | tee -a "$log" >&2; failures=$((failures + 1)); }
+pass() { echo "ok: $*" | tee -a "$log"; }
+note() { echo "$*" >>"$log"; }
+wine_cmd() { timeout --kill-after=10 "${WINE_TIMEOUT:-120}" wine "$@"; }
+
+stop_server() {
+  if [ "$server_running" = 1 ]; then
+    timeout 60 wineserver -k >>"$log" 2>&1
+    timeout 60 wineserver -w >>"$log" 2>&1
+    server_running=0
+  fi
+}
+
+cleanup() {
+  if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then kill "$program_pid"; fi
+  stop_server
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Polls "$@" once a second for up to $timeout seconds; status 0 once it succeeds.
+poll() {
+  local timeout=$1
+  shift
+  local i
+  for ((i = 0; i < timeout; i++)); do
+    "$@" && return 0
+    sleep 1
+  done
+  return 1
+}
+
+# 1. A fresh prefix with a server that stays up between the commands.
+note "== prefix $prefix ($arch)"
+timeout 60 wineserver -p </dev/null >>"$log" 2>&1 && server_running=1
+if ! timeout 900 wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/system.reg" ]; then
+  fail "wineboot --init failed"
+  exit 1
+fi
+
+# 2. The restart probe.
+if ! wine_cmd reg add "$runonce" "${reg_view[@]}" /v SkelvinRestartProbe /t REG_SZ \
+  /d "C:\\windows\\system32\\reg.exe add $probe /v Restarted /t REG_DWORD /d 1 /f" /f >>"$log" 2>&1; then
+  fail "cannot place the restart probe"
+  exit 1
+fi
+
+# 3. For the failure run: the volatile parent key.
+if [ "$scenario" = failure ]; then
+  if wine_cmd "$helpers/volatile_key.exe" 'Software\Mediamatics' >>"$log" 2>&1; then
+    pass "Software\\Mediamatics is volatile"
+  else
+    fail "cannot make Software\\Mediamatics volatile"
+    exit 1
+  fi
+fi
+
+# 4. A display of our own.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >>"$log" 2>&1 &
+xvfb_pid=$!
+if ! poll 20 test -s "$work/display"; then
+  fail "Xvfb did not start"
+  exit 1
+fi
+display=:$(head -n1 "$work/display")
+export DISPLAY=$display
+note "== display $display"
+
+# 5. The program.
+wine_cmd "$program" >"$work/program.out" 2>&1 &
+program_pid=$!
+
+if [ "$scenario" = success ]; then
+  caption=Restart
+  expected_text='To complete the installation, your computer will restart.'
+else
+  caption='Skelvin Patch'
+  expected_text=$'Run-time error \'26001\':\r\n\r\n'"Failed to set registry value Key: '-2147483646',Section: 'Software\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats',Key: 'YV12' to value: '0'"
+fi
+
+find_box() {
+  window=$(xdotool search --name "^$1\$" 2>/dev/null | head -n1)
+  [ -n "$window" ]
+}
+window=
+if poll 90 find_box "$caption"; then
+  pass "the \"$caption\" box appears (window $window)"
+else
+  fail "no \"$caption\" box appeared"
+fi
+
+if [ -n "$window" ]; then
+  sleep 1  # let the box paint before the screenshot
+  import -window root "$artifacts/$name.png" >>"$log" 2>&1 || fail "screenshot failed"
+  shown=$(wine_cmd "$helpers/box_text.exe" "$caption" 2>>"$log")
+  printf '%s' "$shown" >"$artifacts/$name.txt"
+  if [ "$shown" = "$expected_text" ]; then
+    pass "the box reads the expected text"
+  else
+    fail "the box reads: $(printf '%q' "$shown"), expected: $(printf '%q' "$expected_text")"
+  fi
+  if [ "$scenario" = failure ] && find_box Restart; then fail "a restart notice shows next to the error"; fi
+  xdotool windowfocus --sync "$window" >>"$log" 2>&1
+  xdotool key --clearmodifiers Return >>"$log" 2>&1
+fi
+
+# 6. The exit status.
+status=
+if poll 60 bash -c "! kill -0 $program_pid 2>/dev/null"; then
+  wait "$program_pid"
+  status=$?
+else
+  fail "the program is still running after Enter"
+fi
+program_pid=
+cat "$work/program.out" >>"$log"
+expected_status=0
+[ "$scenario" = failure ] && expected_status=1
+if [ "$status" = "$expected_status" ]; then
+  pass "exit status $status"
+else
+  fail "exit status ${status:-none}, expected $expected_status"
+fi
+
+# 7. The registry and the restart request.
+probe_ran() { wine_cmd reg query "$probe" /v Restarted >/dev/null 2>&1; }
+if [ "$scenario" = success ]; then
+  values=$(wine_cmd reg query "$formats" 2>>"$log" | tr -d '\r')
+  note "$values"
+  for value in YV12 NMMC; do
+    if grep -Eq "^[[:space:]]+$value[[:space:]]+REG_DWORD[[:space:]]+0x0$" <<<"$values"; then
+      pass "$value is REG_DWORD 0x0"
+    else
+      fail "$value is not REG_DWORD 0x0"
+    fi
+  done
+  if poll 60 probe_ran; then pass "Windows was asked to restart"; else fail "no restart request seen"; fi
+else
+  sleep 5  # a restart request, had one been made, runs the probe within this time
+  if probe_ran; then fail "a restart request followed the error"; else pass "no restart request"; fi
+  if wine_cmd reg query "$runonce" "${reg_view[@]}" /v SkelvinRestartProbe >/dev/null 2>&1; then
+    pass "the RunOnce probe is still pending"
+  else
+    fail "the RunOnce probe was consumed"
+  fi
+  if find_box Restart; then fail "the restart notice appeared"; else pass "no restart notice"; fi
+  if wine_cmd reg query "$formats" >/dev/null 2>&1; then fail "the Formats key exists"; else pass "the Formats key was not created"; fi
+fi
+
+# 8. Where the values live on disk (the server saves when it stops).
+stop_server
+section() {  # the lines of one key's section in a .reg file (key as written there)
+  SECTION_KEY=$2 awk 'index($0, "[" ENVIRON["SECTION_KEY"] "]") == 1 {inside = 1; next} /^\[/ {inside = 0} inside' "$1"
+}
+if [ "$arch" = win64 ]; then
+  stored='Software\\Wow6432Node\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats'
+else
+  stored='Software\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats'
+fi
+if [ "$scenario" = success ]; then
+  body=$(section "$prefix/system.reg" "$stored")
+  note "[$stored]"$'\n'"$body"
+  for value in YV12 NMMC; do
+    if grep -Fxq "\"$value\"=dword:00000000" <<<"$body"; then
+      pass "system.reg [$stored] holds $value=dword:00000000"
+    else
+      fail "system.reg [$stored] lacks $value=dword:00000000"
+    fi
+  done
+  if [ "$arch" = win64 ]; then
+    if grep -Fq '[Software\\Mediamatics' "$prefix/system.reg"; then
+      fail "the values also reached the 64-bit view"
+    else
+      pass "nothing in the 64-bit view"
+    fi
+  fi
+else
+  # The volatile key is gone with the server; nothing of the program's was saved.
+  if grep -Fq 'Mediamatics' "$prefix/system.reg"; then fail "system.reg mentions Mediamatics"; else pass "system.reg holds nothing of the run"; fi
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed; log: $log" >&2
+  exit 1
+fi
+echo "all checks passed ($name)"

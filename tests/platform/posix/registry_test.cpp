@@ -1,0 +1,413 @@
+// The registry functions over a prefix: status codes, names, conversions,
+// the 32-bit view, the file on disk, and refusals that protect it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "platform/posix/registry.h"
+#include "tests/support/posix/temp_prefix.h"
+#include "tests/support/scripted.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using plat::BYTE;
+using plat::DWORD;
+using plat::HKEY;
+using plat::LONG;
+using plat::REGSAM;
+using testenv::RawValue;
+
+constexpr char kHeader32[] = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win32\n";
+constexpr char kHeader64[] = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n";
+
+class PrefixRegistryTest : public ::testing::Test {
+ protected:
+  HKEY Create(const std::string& path, REGSAM sam = plat::KEY_ALL_ACCESS, LONG expected = plat::ERROR_SUCCESS) {
+    HKEY key = 0;
+    EXPECT_EQ(reg_.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, sam, nullptr, &key, nullptr),
+              expected)
+        << path;
+    return key;
+  }
+  LONG SetString(HKEY key, const std::string& name, const std::string& text) {
+    return reg_.RegSetValueExA(key, name.c_str(), 0, plat::REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                               static_cast<DWORD>(text.size() + 1));
+  }
+  LONG SetDword(HKEY key, const std::string& name, DWORD value) {
+    return reg_.RegSetValueExA(key, name.c_str(), 0, plat::REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+  }
+  std::string File() const { return prefix_.Read("system.reg"); }
+
+  testenv::TempPrefix prefix_;
+  plat::posix::PrefixRegistry reg_{prefix_.path()};
+};
+
+TEST_F(PrefixRegistryTest, InvalidRootsAndArgumentsGiveWin32Statuses) {
+  HKEY key = 0x1234;
+  for (const HKEY root : {HKEY{0}, plat::HKEY_CLASSES_ROOT, plat::HKEY_USERS, HKEY{0x7777}}) {
+    EXPECT_EQ(reg_.RegCreateKeyExA(root, "A", 0, nullptr, 0, 0x3F, nullptr, &key, nullptr), plat::ERROR_INVALID_HANDLE);
+    EXPECT_EQ(key, 0U);
+    EXPECT_EQ(reg_.RegOpenKeyExA(root, "A", 0, 1, &key), plat::ERROR_INVALID_HANDLE);
+    EXPECT_EQ(reg_.RegDeleteKeyA(root, "A"), plat::ERROR_INVALID_HANDLE);
+  }
+  EXPECT_EQ(reg_.RegOpenKeyExA(plat::HKEY_LOCAL_MACHINE, "", 0, 1, &key), plat::ERROR_SUCCESS);
+  EXPECT_EQ(key, plat::HKEY_LOCAL_MACHINE);
+  key = 0x1234;
+  EXPECT_EQ(reg_.RegOpenKeyExA(plat::HKEY_LOCAL_MACHINE, "Missing\\Key", 0, 1, &key), plat::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(key, 0U);
+  EXPECT_EQ(reg_.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "\\Lead", 0, nullptr, 0, 0x3F, nullptr, &key, nullptr),
+            plat::ERROR_BAD_PATHNAME);
+  const std::string long_path(261, 'a');
+  EXPECT_EQ(reg_.RegOpenKeyExA(plat::HKEY_LOCAL_MACHINE, long_path.c_str(), 0, 1, &key), plat::ERROR_MORE_DATA);
+  EXPECT_EQ(reg_.RegDeleteKeyA(plat::HKEY_LOCAL_MACHINE, nullptr), plat::ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(reg_.RegCloseKey(0), plat::ERROR_INVALID_HANDLE);
+  EXPECT_EQ(reg_.RegDeleteKeyA(plat::HKEY_LOCAL_MACHINE, "Missing"), plat::ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(PrefixRegistryTest, NamesAreCaseInsensitiveAndKeepTheirFirstSpelling) {
+  const HKEY key = Create("Software\\MixedCase\\Child");
+  ASSERT_EQ(SetString(key, "Name", "first"), plat::ERROR_SUCCESS);
+  ASSERT_EQ(SetString(key, "NAME", "second"), plat::ERROR_SUCCESS);
+  reg_.RegCloseKey(key);
+  const HKEY again = Create("SOFTWARE\\mixedcase\\CHILD");
+  char name[16];
+  DWORD name_size = sizeof name;
+  BYTE data[16];
+  DWORD data_size = sizeof data;
+  DWORD type = 0;
+  ASSERT_EQ(reg_.RegEnumValueA(again, 0, name, &name_size, nullptr, &type, data, &data_size), plat::ERROR_SUCCESS);
+  EXPECT_STREQ(name, "Name");
+  EXPECT_STREQ(reinterpret_cast<char*>(data), "second");
+  EXPECT_EQ(reg_.RegEnumValueA(again, 1, name, &name_size, nullptr, &type, data, &data_size),
+            plat::ERROR_NO_MORE_ITEMS);
+  reg_.RegCloseKey(again);
+  EXPECT_THAT(File(), HasSubstr("\n[Software\\\\MixedCase\\\\Child] "));
+}
+
+TEST_F(PrefixRegistryTest, StringsAreStoredAsUnicodeFromWindows1252) {
+  const HKEY key = Create("Software\\Text");
+  ASSERT_EQ(SetString(key, "V", "caf\xE9 \x80"), plat::ERROR_SUCCESS);
+  reg_.RegCloseKey(key);
+  EXPECT_THAT(File(), HasSubstr("\n\"V\"=\"caf\\xe9 \\x20ac\"\n"));
+  EXPECT_EQ(testenv::ReadRaw(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Text", "V"),
+            (RawValue{plat::REG_SZ, {'c', 'a', 'f', 0xE9, ' ', 0x80, 0}}));
+}
+
+TEST_F(PrefixRegistryTest, EnumerationEdgesFollowWindows) {
+  const HKEY key = Create("Software\\Edges");
+  ASSERT_EQ(SetString(key, "abc", "12345"), plat::ERROR_SUCCESS);
+  char name[8] = "zzzzzzz";
+  BYTE data[8] = {};
+  DWORD name_size = 3;  // needs 4: the name and its NUL
+  DWORD data_size = sizeof data;
+  EXPECT_EQ(reg_.RegEnumValueA(key, 0, name, &name_size, nullptr, nullptr, data, &data_size), plat::ERROR_MORE_DATA);
+  EXPECT_STREQ(name, "ab");
+  EXPECT_EQ(data_size, 6U);
+  name_size = sizeof name;
+  data_size = 3;  // data too small: name and data untouched, size required
+  std::memset(data, 0x55, sizeof data);
+  std::strcpy(name, "keep");
+  EXPECT_EQ(reg_.RegEnumValueA(key, 0, name, &name_size, nullptr, nullptr, data, &data_size), plat::ERROR_MORE_DATA);
+  EXPECT_STREQ(name, "keep");
+  EXPECT_EQ(data[0], 0x55);
+  EXPECT_EQ(data_size, 6U);
+  EXPECT_EQ(name_size, sizeof name);
+  EXPECT_EQ(reg_.RegEnumValueA(key, 0, nullptr, &name_size, nullptr, nullptr, nullptr, nullptr),
+            plat::ERROR_INVALID_PARAMETER);
+
+  reg_.RegCloseKey(Create("Software\\Edges\\Sub"));
+  char sub[4] = "xyz";
+  EXPECT_EQ(reg_.RegEnumKeyA(key, 0, sub, 3), plat::ERROR_MORE_DATA);
+  EXPECT_STREQ(sub, "xyz");
+  EXPECT_EQ(reg_.RegEnumKeyA(key, 0, sub, 4), plat::ERROR_SUCCESS);
+  EXPECT_STREQ(sub, "Sub");
+  EXPECT_EQ(reg_.RegEnumKeyA(key, 1, sub, 4), plat::ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(reg_.RegDeleteKeyA(plat::HKEY_LOCAL_MACHINE, "Software\\Edges"), plat::ERROR_ACCESS_DENIED);
+  reg_.RegCloseKey(key);
+}
+
+TEST_F(PrefixRegistryTest, AHandleToADeletedKeyReportsItDeleted) {
+  const HKEY key = Create("Software\\Doomed");
+  ASSERT_EQ(reg_.RegDeleteKeyA(plat::HKEY_LOCAL_MACHINE, "Software\\Doomed"), plat::ERROR_SUCCESS);
+  EXPECT_EQ(SetDword(key, "V", 1), plat::ERROR_KEY_DELETED);
+  EXPECT_EQ(reg_.RegCloseKey(key), plat::ERROR_SUCCESS);
+  EXPECT_EQ(reg_.RegCloseKey(key), plat::ERROR_INVALID_HANDLE);
+}
+
+TEST_F(PrefixRegistryTest, ANewPrefixGetsADirectoryAndAFileWineAccepts) {
+  const testenv::TempPrefix parent;
+  plat::posix::PrefixRegistry fresh(parent.path() / "new-prefix");
+  HKEY key = 0;
+  ASSERT_EQ(fresh.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\New", 0, nullptr, 0, 0x3F, nullptr, &key,
+                                  nullptr),
+            plat::ERROR_SUCCESS);
+  fresh.RegCloseKey(key);
+  std::ifstream in(parent.path() / "new-prefix" / "system.reg");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text.rfind(kHeader32, 0), 0U) << text;
+  EXPECT_THAT(text, HasSubstr("\n[Software\\\\New] "));
+}
+
+TEST_F(PrefixRegistryTest, ReadsOfAMissingPrefixCreateNothing) {
+  const testenv::TempPrefix parent;
+  plat::posix::PrefixRegistry missing(parent.path() / "absent");
+  HKEY key = 0;
+  EXPECT_EQ(missing.RegOpenKeyExA(plat::HKEY_LOCAL_MACHINE, "Software", 0, 1, &key), plat::ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(std::filesystem::exists(parent.path() / "absent"));
+}
+
+// --- The 32-bit view of a 64-bit prefix ---------------------------------------
+
+class Wow64Test : public PrefixRegistryTest {
+ protected:
+  void SetUp() override {
+    // Software\Classes\Wow6432Node is shared; Software\Wow6432Node\Classes
+    // links to it, as in a fresh 64-bit prefix.
+    prefix_.Write("system.reg", std::string(kHeader64) +
+                                    "\n[Software\\\\Classes\\\\Only64] 1700000000\n#time=1da0000000000000\n"
+                                    "\n[Software\\\\Classes\\\\Wow6432Node] 1700000000\n#time=1da0000000000000\n"
+                                    "\n[Software\\\\Wow6432Node\\\\Classes] 1700000000\n#time=1da0000000000000\n#link\n"
+                                    "\"SymbolicLinkValue\"=hex(6):5c,00,52,00,45,00,47,00,49,00,53,00,54,00,52,00,59,00,"
+                                    "5c,00,4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,6f,00,66,00,74,00,"
+                                    "77,00,61,00,72,00,65,00,5c,00,43,00,6c,00,61,00,73,00,73,00,65,00,73,00,5c,00,"
+                                    "57,00,6f,00,77,00,36,00,34,00,33,00,32,00,4e,00,6f,00,64,00,65,00\n");
+  }
+};
+
+TEST_F(Wow64Test, SoftwareKeysLandInWow6432Node) {
+  const HKEY key = Create("Software\\Vendor\\App");
+  ASSERT_EQ(SetDword(key, "V", 0), plat::ERROR_SUCCESS);
+  reg_.RegCloseKey(key);
+  EXPECT_THAT(File(), HasSubstr("\n[Software\\\\Wow6432Node\\\\Vendor\\\\App] "));
+  EXPECT_THAT(File(), ::testing::Not(HasSubstr("\n[Software\\\\Vendor")));
+  // The 64-bit view is asked for explicitly.
+  const HKEY native = Create("Software\\Vendor64", plat::KEY_ALL_ACCESS | plat::KEY_WOW64_64KEY);
+  reg_.RegCloseKey(native);
+  EXPECT_THAT(File(), HasSubstr("\n[Software\\\\Vendor64] "));
+}
+
+TEST_F(Wow64Test, SharedClassesFallBackToThe64BitKeys) {
+  EXPECT_TRUE(testenv::KeyPresent(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Classes\\Only64"));
+  const HKEY key = Create("Software\\Classes\\NewClass");
+  reg_.RegCloseKey(key);
+  EXPECT_THAT(File(), HasSubstr("\n[Software\\\\Classes\\\\NewClass] "));
+}
+
+TEST_F(Wow64Test, HkcuIsNotRedirected) {
+  HKEY key = 0;
+  ASSERT_EQ(reg_.RegCreateKeyExA(plat::HKEY_CURRENT_USER, "Software\\UserApp", 0, nullptr, 0, 0x3F, nullptr, &key,
+                                 nullptr),
+            plat::ERROR_SUCCESS);
+  reg_.RegCloseKey(key);
+  EXPECT_THAT(prefix_.Read("user.reg"), HasSubstr("\n[Software\\\\UserApp] "));
+}
+
+TEST(NewPrefix, Win64WhenWinearchAsksForIt) {
+  const testenv::TempPrefix parent;
+  ::setenv("WINEARCH", "win64", 1);
+  plat::posix::PrefixRegistry fresh(parent.path() / "p64");
+  HKEY key = 0;
+  const LONG status =
+      fresh.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\X", 0, nullptr, 0, 0x3F, nullptr, &key, nullptr);
+  ::unsetenv("WINEARCH");
+  ASSERT_EQ(status, plat::ERROR_SUCCESS);
+  fresh.RegCloseKey(key);
+  std::ifstream in(parent.path() / "p64" / "system.reg");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text.rfind(kHeader64, 0), 0U) << text;
+  EXPECT_THAT(text, HasSubstr("\n[Software\\\\Wow6432Node\\\\X] "));
+}
+
+// --- Protecting the file ----------------------------------------------------------
+
+TEST_F(PrefixRegistryTest, AFileThatDoesNotParseIsRefusedAndKeptAsItIs) {
+  const std::string corrupt = std::string(kHeader32) + "\n[Software\\\\A] 1700000000\n\"V\"=dword:zz\n";
+  prefix_.Write("system.reg", corrupt);
+  ::testing::internal::CaptureStderr();
+  HKEY key = 0;
+  const LONG status =
+      reg_.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\B", 0, nullptr, 0, 0x3F, nullptr, &key, nullptr);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, plat::ERROR_BADDB);
+  EXPECT_THAT(err, HasSubstr((prefix_.path() / "system.reg").string() + ":7: "));
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
+  EXPECT_EQ(File(), corrupt);
+}
+
+struct FsFault {
+  const char* step;
+  int error;
+  LONG status;
+};
+
+class PersistenceFailure : public PrefixRegistryTest, public ::testing::WithParamInterface<FsFault> {
+ protected:
+  void SetUp() override {
+    const HKEY key = Create("Software\\Kept");
+    ASSERT_EQ(SetDword(key, "Old", 1), plat::ERROR_SUCCESS);
+    reg_.RegCloseKey(key);
+    before_ = File();
+    saved_ = plat::posix::Fs();
+    fault_ = GetParam();
+    plat::posix::FsOps& ops = plat::posix::Fs();
+    if (std::strcmp(fault_.step, "write") == 0) ops.write = [](int, const void*, size_t) -> ssize_t { return Fail(); };
+    if (std::strcmp(fault_.step, "fsync") == 0) ops.fsync = [](int) { return static_cast<int>(Fail()); };
+    if (std::strcmp(fault_.step, "rename") == 0) ops.rename = [](const char*, const char*) { return static_cast<int>(Fail()); };
+  }
+  void TearDown() override { plat::posix::Fs() = saved_; }
+  static ssize_t Fail() {
+    errno = fault_.error;
+    return -1;
+  }
+
+  std::string before_;
+  plat::posix::FsOps saved_{};
+  static inline FsFault fault_{};
+};
+
+TEST_P(PersistenceFailure, LeavesTheOldFileAndReportsAFailureStatus) {
+  const HKEY key = Create("Software\\Kept");
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(SetDword(key, "New", 2), GetParam().status);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_THAT(err, HasSubstr("cannot save"));
+  EXPECT_EQ(File(), before_);
+  for (const auto& entry : std::filesystem::directory_iterator(prefix_.path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".skelvin-tmp"), std::string::npos) << entry.path();
+  }
+  // The failed change is not kept in memory either.
+  TearDown();
+  EXPECT_EQ(testenv::ReadRaw(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Kept", "New"), std::nullopt);
+  EXPECT_EQ(SetDword(key, "New", 3), plat::ERROR_SUCCESS);
+  reg_.RegCloseKey(key);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, PersistenceFailure,
+                         ::testing::Values(FsFault{"write", ENOSPC, plat::ERROR_DISK_FULL},
+                                           FsFault{"write", EIO, plat::ERROR_WRITE_FAULT},
+                                           FsFault{"fsync", EIO, plat::ERROR_WRITE_FAULT},
+                                           FsFault{"rename", EROFS, plat::ERROR_WRITE_PROTECT}),
+                         [](const auto& info) {
+                           return std::string(info.param.step) + "_" + std::to_string(info.param.error);
+                         });
+
+// The lock file a wineserver for `prefix` would hold.
+std::filesystem::path ServerLock(const std::filesystem::path& prefix) {
+  struct stat st{};
+  ::stat(prefix.c_str(), &st);
+  char dir[64];
+  std::snprintf(dir, sizeof dir, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  const std::string run = "/run/user/" + std::to_string(::getuid());
+  if (std::filesystem::is_directory(run)) return std::filesystem::path(run) / "wine" / dir / "lock";
+  std::ifstream pointer(prefix / "wineserver");
+  std::string name;
+  std::getline(pointer, name);
+  const char* tmp = std::getenv("TMPDIR");
+  return std::filesystem::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") / name / dir / "lock";
+}
+
+TEST_F(PrefixRegistryTest, ARunningWineserverIsRefusedWithTheWayOut) {
+  const HKEY key = Create("Software\\Guarded");
+  reg_.RegCloseKey(key);
+  const std::string before = File();
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t server = ::fork();
+  if (server == 0) {
+    // Stands in for wineserver: a classic write lock on byte 0 of `lock`.
+    const int fd = ::open(ServerLock(prefix_.path()).c_str(), O_WRONLY | O_CREAT, 0600);
+    struct flock lock{};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_len = 1;
+    const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? 'y' : 'n';
+    (void)!::write(ready[1], &ok, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+  ::testing::internal::CaptureStderr();
+  const LONG status = testenv::KeyPresent(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Guarded") ? 0 : 1;
+  HKEY other = 0;
+  const LONG create =
+      reg_.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\Other", 0, nullptr, 0, 0x3F, nullptr, &other, nullptr);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  ::kill(server, SIGKILL);
+  ::waitpid(server, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(create, plat::ERROR_BUSY);
+  EXPECT_THAT(err, HasSubstr("wineserver -k"));
+  EXPECT_EQ(File(), before);
+  // Once the server is gone the prefix is usable again.
+  EXPECT_TRUE(testenv::KeyPresent(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Guarded"));
+}
+
+TEST_F(PrefixRegistryTest, ConcurrentWritersLoseNoUpdate) {
+  constexpr int kWriters = 8;
+  constexpr int kRounds = 10;
+  std::vector<pid_t> children;
+  for (int w = 0; w < kWriters; ++w) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      plat::posix::PrefixRegistry mine(prefix_.path());
+      HKEY key = 0;
+      int failures = 0;
+      for (int round = 0; round < kRounds; ++round) {
+        failures += mine.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\Shared", 0, nullptr, 0, 0x3F, nullptr,
+                                         &key, nullptr) != 0;
+        const DWORD value = static_cast<DWORD>(round);
+        const std::string name = "W" + std::to_string(w) + "R" + std::to_string(round);
+        failures += mine.RegSetValueExA(key, name.c_str(), 0, plat::REG_DWORD,
+                                        reinterpret_cast<const BYTE*>(&value), 4) != 0;
+        mine.RegCloseKey(key);
+      }
+      ::_exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  for (const pid_t child : children) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  plat::posix::PrefixRegistry reader(prefix_.path());
+  for (int w = 0; w < kWriters; ++w) {
+    for (int round = 0; round < kRounds; ++round) {
+      const std::string name = "W" + std::to_string(w) + "R" + std::to_string(round);
+      EXPECT_EQ(testenv::ReadRaw(reader, plat::HKEY_LOCAL_MACHINE, "Software\\Shared", name),
+                (RawValue{plat::REG_DWORD, {static_cast<BYTE>(round), 0, 0, 0}}))
+          << name;
+    }
+  }
+}
+
+TEST(PrefixOwnership, APrefixOfAnotherUserIsRefused) {
+  const testenv::TempPrefix prefix;
+  std::filesystem::path foreign = "/usr";  // root's, when the test is not root
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(prefix.path().c_str(), 4242, 4242), 0);
+    foreign = prefix.path();
+  }
+  plat::posix::PrefixRegistry reg(foreign);
+  ::testing::internal::CaptureStderr();
+  HKEY key = 0;
+  EXPECT_EQ(reg.RegOpenKeyExA(plat::HKEY_LOCAL_MACHINE, "Software", 0, 1, &key), plat::ERROR_ACCESS_DENIED);
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("is not owned by you"));
+}
+
+}  // namespace

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# wine-run.sh <prefix> <program.exe> [args...]
+# Runs one Windows program under Wine in the given prefix and returns its exit
+# status. The prefix is the one the test run's setup created; a missing
+# prefix is an error (this never falls back to ~/.wine).
+# SKELVIN_WINE_TIMEOUT (seconds, default 600) bounds the run.
+set -u
+prefix=$1
+shift
+if [ ! -f "$prefix/system.reg" ]; then
+  echo "wine-run: no Wine prefix at $prefix (run the wine_prefix setup fixture first)" >&2
+  exit 125
+fi
+export WINEPREFIX=$prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# A unit test must never wait on a window: without a display a box fails at once.
+unset DISPLAY
+exec timeout --kill-after=10 "${SKELVIN_WINE_TIMEOUT:-600}" wine "$@"

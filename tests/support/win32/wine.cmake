@@ -1,0 +1,26 @@
+# Test runs under Wine: one prefix per build tree (SKELVIN_WINEPREFIX, set by
+# the toolchain file, where the emulator wrapper looks for it), created by the
+# setup test of the fixture `wine_prefix` and removed by its cleanup test.
+# Every test that runs a cross-compiled binary requires that fixture.
+include_guard(GLOBAL)
+
+set(SKELVIN_WINE_FIXTURE wine_prefix)
+set(SKELVIN_WINE_SUPPORT_DIR ${CMAKE_CURRENT_LIST_DIR})
+if(NOT SKELVIN_WINEPREFIX)
+  set(SKELVIN_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
+endif()
+
+# Defines the fixture's setup and cleanup tests; call once.
+function(skelvin_wine_fixture_tests)
+  add_test(NAME wine_prefix_setup
+    COMMAND ${SKELVIN_WINE_SUPPORT_DIR}/wineprefix.sh setup ${SKELVIN_WINEPREFIX} win32)
+  add_test(NAME wine_prefix_cleanup
+    COMMAND ${SKELVIN_WINE_SUPPORT_DIR}/wineprefix.sh cleanup ${SKELVIN_WINEPREFIX})
+  set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP ${SKELVIN_WINE_FIXTURE} TIMEOUT 900)
+  set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP ${SKELVIN_WINE_FIXTURE} TIMEOUT 300)
+endfunction()
+
+# skelvin_requires_wine(<test>...): the tests run in the shared prefix.
+function(skelvin_requires_wine)
+  set_property(TEST ${ARGN} APPEND PROPERTY FIXTURES_REQUIRED ${SKELVIN_WINE_FIXTURE})
+endfunction()

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# wineprefix.sh setup|cleanup <prefix> [win32|win64]
+# The Wine prefix of one test run. setup: a new prefix (any old one is shut
+# down and removed first) with a persistent wineserver, so that the test
+# binaries of the run share one server. cleanup: stops that server and
+# removes the prefix. Every wine command runs under timeout; wine's own
+# output goes to <prefix>.log, so that no daemon keeps the caller's pipes.
+set -euo pipefail
+action=$1
+prefix=$2
+arch=${3:-win32}
+export WINEPREFIX=$prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+log=$prefix.log
+
+stop_server() {
+  if [ -d "$prefix" ]; then
+    timeout 60 wineserver -k >>"$log" 2>&1 || true
+    timeout 60 wineserver -w >>"$log" 2>&1 || true
+  fi
+}
+
+case $action in
+  setup)
+    stop_server
+    rm -rf "$prefix"
+    mkdir -p "$prefix"
+    : >"$log"
+    export WINEARCH=$arch
+    # wineserver -p forks a daemon and returns once it is ready.
+    timeout 60 wineserver -p </dev/null >>"$log" 2>&1
+    if ! timeout 600 wineboot --init </dev/null >>"$log" 2>&1; then
+      echo "wineprefix: wineboot --init failed for $prefix (see $log)" >&2
+      exit 1
+    fi
+    if [ ! -f "$prefix/system.reg" ]; then
+      echo "wineprefix: no system.reg in $prefix after wineboot (see $log)" >&2
+      exit 1
+    fi
+    echo "wineprefix: $prefix ready ($arch)"
+    ;;
+  cleanup)
+    stop_server
+    rm -rf "$prefix"
+    echo "wineprefix: $prefix removed"
+    ;;
+  *)
+    echo "usage: $0 setup|cleanup <prefix> [win32|win64]" >&2
+    exit 2
+    ;;
+esac
