@@ -33,7 +33,8 @@ struct Value {
 
 class Key {
  public:
-  explicit Key(std::u16string name = {}, std::int64_t modif = 0) : name_(std::move(name)), modif_(modif) {}
+  Key() = default;
+  explicit Key(std::u16string name, std::int64_t modif = 0) : name_(std::move(name)), modif_(modif) {}
   // Frees the subtree without recursion: any depth is safe.
   ~Key();
   Key(Key&&) noexcept = default;
@@ -61,6 +62,7 @@ class Key {
 
   const Value* FindValue(std::u16string_view name) const;
   // Sets the value of that name; an existing value keeps its name's case.
+  // Neither this nor the other changes touch modif().
   void SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data);
   bool RemoveValue(std::u16string_view name);
 
@@ -80,7 +82,9 @@ struct Hive {
   // The branch the file holds, from its second line: u"REGISTRY\\Machine",
   // u"REGISTRY\\User\\S-1-5-21-0-0-0-1000", ...
   std::u16string branch;
-  Arch arch = Arch::kUnspecified;  // the #arch line, when the file has one
+  // The #arch line before the first key, when the file has one. Save writes
+  // no #arch line (and no blank line before it) for kUnspecified.
+  Arch arch = Arch::kUnspecified;
   Key root;
 };
 
@@ -89,7 +93,10 @@ struct ParseError {
   std::string message;  // "what was expected, what was found"
 };
 
-// Parses a whole file. On failure returns nullopt and fills *error.
+// Parses a whole file. On failure returns nullopt and fills *error (when not
+// null). Key times: a section's #time wins over its header's seconds; a key
+// first created as a parent of a loaded key takes that key's time. The root
+// takes its time from a "[]" section, else the time of the load.
 std::optional<Hive> Parse(std::string_view bytes, ParseError* error);
 
 // The file's bytes, as wineserver would save this hive.

@@ -71,23 +71,38 @@ std::optional<fs::path> ServerBase(const fs::path& prefix, bool create) {
     return fs::path(run_dir) / "wine";
   }
   const fs::path pointer = prefix / "wineserver";
-  struct stat st{};
-  if (::stat(pointer.c_str(), &st) == 0 && (st.st_mode & 0777) == S_IRUSR) {
+  const auto read_pointer = [&]() -> std::optional<fs::path> {
+    struct stat st{};
+    if (::stat(pointer.c_str(), &st) != 0 || (st.st_mode & 0777) != S_IRUSR) return std::nullopt;
     std::ifstream in(pointer);
     std::string name;
     if (std::getline(in, name) && !name.empty()) return fs::path(TempRoot()) / name;
-  }
+    return std::nullopt;
+  };
+  if (std::optional<fs::path> base = read_pointer()) return base;
   if (!create) return std::nullopt;
-  std::string pattern = TempRoot() + "/wine-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) return std::nullopt;
-  ::unlink(pointer.c_str());
-  const int fd = ::open(pointer.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR);
-  if (fd < 0) return std::nullopt;
-  const std::string name = pattern.substr(TempRoot().size() + 1);
+  // wineserver replaces a pointer file whose mode is not 0400.
+  struct stat st{};
+  if (::stat(pointer.c_str(), &st) == 0 && (st.st_mode & 0777) != S_IRUSR) ::unlink(pointer.c_str());
+  std::string dir = TempRoot() + "/wine-XXXXXX";
+  if (::mkdtemp(dir.data()) == nullptr) return std::nullopt;
+  // Published with link(), which fails when another run got there first:
+  // then its directory is the one to use.
+  const fs::path draft = prefix / (".wineserver-" + std::to_string(::getpid()));
+  ::unlink(draft.c_str());
+  const int fd = ::open(draft.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR);
+  if (fd < 0) {
+    ::rmdir(dir.c_str());
+    return std::nullopt;
+  }
+  const std::string name = dir.substr(TempRoot().size() + 1);
   const bool written = ::write(fd, name.data(), name.size()) == static_cast<ssize_t>(name.size());
   ::close(fd);
-  if (!written) return std::nullopt;
-  return fs::path(pattern);
+  const bool published = written && ::link(draft.c_str(), pointer.c_str()) == 0;
+  ::unlink(draft.c_str());
+  if (published) return fs::path(dir);
+  ::rmdir(dir.c_str());
+  return read_pointer();
 }
 
 // Creates a directory as wineserver does: 0700, and it must be the user's.

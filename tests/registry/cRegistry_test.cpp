@@ -374,6 +374,19 @@ TEST_F(RegistryTest, EnumerateSectionsListsSubkeyNames) {
   EXPECT_TRUE(sections.empty());
 }
 
+TEST_F(RegistryTest, MoreThan32767ValuesOverflowWith32767Listed) {
+  env_.FillValues(Path("Many"), 32768);
+  Select("Many", u"");
+  std::vector<skelvin::ValueEntry> values;
+  std::int16_t count = 0;
+  EXPECT_EQ(CatchError([&] { reg_.EnumerateValues(values, count); }).Number(), plat::kOverflow);
+  EXPECT_EQ(count, 32767);
+  ASSERT_EQ(values.size(), 32767U);
+  EXPECT_EQ(values.front().Name, u"V00000");
+  EXPECT_EQ(values.back().Name, u"V32766");
+  EXPECT_EQ(values.back().Data, std::u16string(u"V32766\0", 7));
+}
+
 // --- Conversions ---------------------------------------------------------------------
 
 TEST_F(RegistryTest, StoredSectionKeyComesBackAsItsAnsiRoundTrip) {

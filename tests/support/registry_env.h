@@ -27,6 +27,10 @@ class RegistryEnv {
   // The registry facility the test runs against (installed for plat::Use).
   plat::Registry& api();
 
+  // Gives root\path (created when missing) `count` REG_SZ values named
+  // V00000, V00001, ... holding their own names: quickly, whatever the backend.
+  void FillValues(const std::string& path, int count);
+
   // Deletes root\path and everything below it; missing paths are fine.
   static void DeleteTree(plat::Registry& api, plat::HKEY root, const std::string& path);
 

@@ -1,0 +1,848 @@
+// Wine registry files: parsing and saving as wineserver does (server/registry.c
+// load_keys/save_subkeys, server/unicode.c parse_strW/dump_strW).
+#include "platform/posix/hive.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <ctime>
+#include <cwctype>
+#include <locale.h>
+#include <wctype.h>
+
+namespace plat::posix {
+
+namespace {
+
+constexpr std::int64_t kTicksPerSecond = 10000000;
+constexpr std::int64_t kTicks1601To1970 = std::int64_t{86400} * (369 * 365 + 89) * kTicksPerSecond;
+constexpr std::size_t kMaxValueNameLength = 16383;
+constexpr char kHeader[] = "WINE REGISTRY Version 2";
+constexpr char kBranchPrefix[] = ";; All keys relative to ";
+
+constexpr DWORD kRegNone = 0;
+constexpr DWORD kRegSz = 1;
+constexpr DWORD kRegExpandSz = 2;
+constexpr DWORD kRegBinary = 3;
+constexpr DWORD kRegDword = 4;
+constexpr DWORD kRegMultiSz = 7;
+
+// The lower-case table: the simple lower-case mapping of the C library's UTF-8
+// locale, kept only where it maps back (upper of lower is the character
+// itself), which leaves title-case letters and the one-way mappings into
+// ASCII (U+0130, U+212A, ...) unchanged, as wineserver's table does.
+class LowerTable {
+ public:
+  LowerTable() {
+    for (std::size_t c = 0; c < table_.size(); ++c) table_[c] = static_cast<char16_t>(c);
+    for (char16_t c = u'A'; c <= u'Z'; ++c) table_[c] = static_cast<char16_t>(c + 32);
+    locale_t loc = static_cast<locale_t>(0);
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8", "en_US.utf8"}) {
+      loc = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
+      if (loc != static_cast<locale_t>(0)) break;
+    }
+    if (loc == static_cast<locale_t>(0)) return;  // ASCII only
+    for (std::uint32_t c = 0x80; c < 0x10000; ++c) {
+      if (c >= 0xD800 && c <= 0xDFFF) continue;
+      const wint_t lower = towlower_l(static_cast<wint_t>(c), loc);
+      if (lower == static_cast<wint_t>(c) || lower >= 0x10000) continue;
+      if (towupper_l(lower, loc) != static_cast<wint_t>(c)) continue;
+      table_[c] = static_cast<char16_t>(lower);
+    }
+    freelocale(loc);
+  }
+  char16_t operator()(char16_t c) const { return table_[c]; }
+
+ private:
+  std::array<char16_t, 0x10000> table_;
+};
+
+const LowerTable& Lower() {
+  static const LowerTable table;
+  return table;
+}
+
+// C-locale character classes, as wineserver's loader uses them.
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsXDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+int HexValue(char c) {
+  if (IsDigit(c)) return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return c - 'A' + 10;
+}
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+void AppendHex(std::string& out, std::uint64_t v, int min_digits) {
+  char buf[16];
+  int n = 0;
+  do {
+    buf[n++] = kHexDigits[v & 0xF];
+    v >>= 4;
+  } while (v != 0);
+  for (int i = n; i < min_digits; ++i) out.push_back('0');
+  while (n > 0) out.push_back(buf[--n]);
+}
+
+void AppendOctal(std::string& out, unsigned v, int min_digits) {
+  char buf[8];
+  int n = 0;
+  do {
+    buf[n++] = static_cast<char>('0' + (v & 7));
+    v >>= 3;
+  } while (v != 0);
+  for (int i = n; i < min_digits; ++i) out.push_back('0');
+  while (n > 0) out.push_back(buf[--n]);
+}
+
+void AppendDecimal(std::string& out, std::uint32_t v) {
+  char buf[12];
+  int n = 0;
+  do {
+    buf[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  while (n > 0) out.push_back(buf[--n]);
+}
+
+// Writes units escaped; `escape` holds the two extra characters that take a
+// backslash. A NUL in last position is not written. Returns the count of
+// characters written.
+std::size_t DumpString(std::string& out, std::u16string_view s, const char (&escape)[3]) {
+  static constexpr char kEscapes[33] = ".......abtnvfr.............e....";
+  const std::size_t start = out.size();
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char16_t c = s[i];
+    const bool has_next = i + 1 < s.size();
+    if (c > 127) {
+      out += "\\x";
+      const bool hex_follows = has_next && s[i + 1] < 128 && IsXDigit(static_cast<char>(s[i + 1]));
+      AppendHex(out, c, hex_follows ? 4 : 1);
+      continue;
+    }
+    if (c < 32) {
+      if (c == 0 && !has_next) continue;
+      out.push_back('\\');
+      if (kEscapes[c] != '.') {
+        out.push_back(kEscapes[c]);
+      } else {
+        const bool octal_follows = has_next && s[i + 1] >= u'0' && s[i + 1] <= u'7';
+        AppendOctal(out, c, octal_follows ? 3 : 1);
+      }
+      continue;
+    }
+    const char ch = static_cast<char>(c);
+    if (ch == '\\' || ch == escape[0] || ch == escape[1]) out.push_back('\\');
+    out.push_back(ch);
+  }
+  return out.size() - start;
+}
+
+std::u16string_view DataAsUnits(const std::vector<BYTE>& data, std::u16string& storage) {
+  storage.resize(data.size() / 2);
+  for (std::size_t i = 0; i < storage.size(); ++i) {
+    storage[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+  }
+  return storage;
+}
+
+void DumpValue(std::string& out, const Value& value, std::u16string& scratch) {
+  std::size_t count;
+  if (!value.name.empty()) {
+    out.push_back('"');
+    count = 1 + DumpString(out, value.name, "\"\"");
+    out += "\"=";
+    count += 2;
+  } else {
+    out += "@=";
+    count = 2;
+  }
+  const std::vector<BYTE>& data = value.data;
+  switch (value.type) {
+    case kRegSz:
+    case kRegExpandSz:
+    case kRegMultiSz:
+      if (data.size() < 2 || data.size() % 2 != 0) break;
+      if (data[data.size() - 2] != 0 || data[data.size() - 1] != 0) break;
+      if (value.type != kRegSz) {
+        out += "str(";
+        AppendHex(out, value.type, 1);
+        out += "):";
+      }
+      out.push_back('"');
+      DumpString(out, DataAsUnits(data, scratch), "\"\"");
+      out += "\"\n";
+      return;
+    case kRegDword:
+      if (data.size() != 4) break;
+      out += "dword:";
+      AppendHex(out, static_cast<std::uint32_t>(data[0] | (data[1] << 8) | (data[2] << 16)) |
+                         (static_cast<std::uint32_t>(data[3]) << 24),
+                8);
+      out.push_back('\n');
+      return;
+    default:
+      break;
+  }
+  const std::size_t tag_start = out.size();
+  if (value.type == kRegBinary) {
+    out += "hex:";
+  } else {
+    out += "hex(";
+    AppendHex(out, value.type, 1);
+    out += "):";
+  }
+  count += out.size() - tag_start;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    out.push_back(kHexDigits[data[i] >> 4]);
+    out.push_back(kHexDigits[data[i] & 0xF]);
+    count += 2;
+    if (i + 1 < data.size()) {
+      out.push_back(',');
+      if (++count > 76) {
+        out += "\\\n  ";
+        count = 2;
+      }
+    }
+  }
+  out.push_back('\n');
+}
+
+bool KeyIsWritten(const Key& key) {
+  // Volatile subkeys count here: a key whose only subkeys are volatile is
+  // still implied by them and not written.
+  return !key.values().empty() || key.subkeys().empty() || key.class_name().has_value() || key.is_link();
+}
+
+void DumpSection(std::string& out, const Key& key, std::string_view path, std::u16string& scratch) {
+  out += "\n[";
+  out += path;
+  out += "] ";
+  // Wrapping arithmetic and truncating division, as the server's C code does.
+  const auto since_1970 =
+      static_cast<std::int64_t>(static_cast<std::uint64_t>(key.modif()) - static_cast<std::uint64_t>(kTicks1601To1970));
+  AppendDecimal(out, static_cast<std::uint32_t>(static_cast<std::uint64_t>(since_1970 / kTicksPerSecond)));
+  out += "\n#time=";
+  const auto modif = static_cast<std::uint64_t>(key.modif());
+  AppendHex(out, modif >> 32, 1);
+  AppendHex(out, modif & 0xFFFFFFFFu, 8);
+  out.push_back('\n');
+  if (key.class_name()) {
+    out += "#class=\"";
+    std::u16string with_nul = *key.class_name();
+    with_nul.push_back(u'\0');
+    DumpString(out, with_nul, "\"\"");
+    out += "\"\n";
+  }
+  if (key.is_link()) out += "#link\n";
+  for (const Value& value : key.values()) DumpValue(out, value, scratch);
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+struct LineReader {
+  std::string_view bytes;
+  std::size_t pos = 0;
+  int line = 0;
+
+  // The next line without its "\n" (and a "\r" before it); nullopt at the end.
+  std::optional<std::string_view> Next() {
+    if (pos >= bytes.size()) return std::nullopt;
+    ++line;
+    const std::size_t nl = bytes.find('\n', pos);
+    std::string_view text;
+    if (nl == std::string_view::npos) {
+      text = bytes.substr(pos);
+      pos = bytes.size();
+    } else {
+      text = bytes.substr(pos, nl - pos);
+      pos = nl + 1;
+      if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    }
+    return text;
+  }
+};
+
+std::string Quoted(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  if (u >= 0x20 && u < 0x7F) return std::string("'") + c + "'";
+  std::string s = "byte 0x";
+  AppendHex(s, u, 2);
+  return s;
+}
+
+// "found ..." for the text at `rest`: its first character, or the end.
+std::string Found(std::string_view rest, const char* end_name = "end of line") {
+  return rest.empty() ? std::string(end_name) : Quoted(rest.front());
+}
+
+std::string QuotedText(std::string_view text) {
+  constexpr std::size_t kMax = 40;
+  std::string s = "'";
+  for (std::size_t i = 0; i < text.size() && i < kMax; ++i) {
+    const auto u = static_cast<unsigned char>(text[i]);
+    if (u >= 0x20 && u < 0x7F) {
+      s.push_back(text[i]);
+    } else {
+      s += "\\x";
+      AppendHex(s, u, 2);
+    }
+  }
+  if (text.size() > kMax) s += "...";
+  s.push_back('\'');
+  return s;
+}
+
+std::size_t SkipSpaces(std::string_view s, std::size_t i) {
+  while (i < s.size() && IsSpace(s[i])) ++i;
+  return i;
+}
+
+// Decodes an escaped string from s[i] up to the unescaped `endchar` (-1: up
+// to the end of s). Returns the index after the delimiter, or nullopt when
+// the delimiter is missing. `out` receives the units, without a terminator.
+std::optional<std::size_t> ParseString(std::string_view s, std::size_t i, int endchar, std::u16string& out) {
+  out.clear();
+  const std::size_t n = s.size();
+  auto at = [&](std::size_t k) -> unsigned char { return k < n ? static_cast<unsigned char>(s[k]) : 0; };
+  while (i < n && static_cast<unsigned char>(s[i]) != endchar) {
+    if (s[i] == '\\') {
+      ++i;
+      if (i >= n) break;
+      const char e = s[i];
+      switch (e) {
+        case 'a': out.push_back(u'\a'); ++i; continue;
+        case 'b': out.push_back(u'\b'); ++i; continue;
+        case 'e': out.push_back(u'\x1b'); ++i; continue;
+        case 'f': out.push_back(u'\f'); ++i; continue;
+        case 'n': out.push_back(u'\n'); ++i; continue;
+        case 'r': out.push_back(u'\r'); ++i; continue;
+        case 't': out.push_back(u'\t'); ++i; continue;
+        case 'v': out.push_back(u'\v'); ++i; continue;
+        case 'x': {
+          ++i;
+          if (i >= n || !IsXDigit(s[i])) {
+            out.push_back(u'x');
+            continue;
+          }
+          unsigned v = 0;
+          for (int k = 0; k < 4 && i < n && IsXDigit(s[i]); ++k, ++i) v = v * 16 + static_cast<unsigned>(HexValue(s[i]));
+          out.push_back(static_cast<char16_t>(v));
+          continue;
+        }
+        default:
+          break;
+      }
+      if (e >= '0' && e <= '7') {
+        unsigned v = static_cast<unsigned>(e - '0');
+        ++i;
+        for (int k = 0; k < 2 && i < n && s[i] >= '0' && s[i] <= '7'; ++k, ++i) v = v * 8 + static_cast<unsigned>(s[i] - '0');
+        out.push_back(static_cast<char16_t>(v));
+        continue;
+      }
+      // Any other escaped character stands for itself.
+    }
+    const unsigned char ch = static_cast<unsigned char>(s[i++]);
+    if (ch < 0x80) {
+      out.push_back(ch);
+      continue;
+    }
+    // UTF-8; an invalid sequence is dropped (its valid continuation bytes with it).
+    int len = 0;
+    if (ch >= 0xC2 && ch <= 0xDF) len = 1;
+    else if (ch >= 0xE0 && ch <= 0xEF) len = 2;
+    else if (ch >= 0xF0 && ch <= 0xF4) len = 3;
+    if (len == 0) continue;
+    static constexpr unsigned char kMask[4] = {0x7F, 0x1F, 0x0F, 0x07};
+    static constexpr std::uint32_t kMin[4] = {0x0, 0x80, 0x800, 0x10000};
+    std::uint32_t res = ch & kMask[len];
+    bool complete = true;
+    for (int k = 0; k < len; ++k) {
+      const unsigned char cont = at(i) ^ 0x80;
+      if (cont >= 0x40) {
+        complete = false;
+        break;
+      }
+      res = (res << 6) | cont;
+      ++i;
+    }
+    if (!complete || res < kMin[len] || res > 0x10FFFF) continue;
+    if (res <= 0xFFFF) {
+      out.push_back(static_cast<char16_t>(res));
+    } else {
+      res -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 | (res >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 | (res & 0x3FF)));
+    }
+  }
+  if (endchar < 0) return n;
+  if (i >= n) return std::nullopt;
+  return i + 1;
+}
+
+// strtoul(s + i, &end, 16) as glibc does it: leading blanks, a sign, a "0x"
+// prefix; saturates on overflow. Returns the end index (i when nothing was
+// converted).
+std::size_t StrToULHex(std::string_view s, std::size_t i, std::uint64_t* value) {
+  const std::size_t start = i;
+  i = SkipSpaces(s, i);
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+    negative = s[i] == '-';
+    ++i;
+  }
+  if (i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') && IsXDigit(s[i + 2])) i += 2;
+  if (i >= s.size() || !IsXDigit(s[i])) {
+    *value = 0;
+    return start;
+  }
+  std::uint64_t v = 0;
+  bool overflow = false;
+  for (; i < s.size() && IsXDigit(s[i]); ++i) {
+    if (v > (UINT64_MAX >> 4)) overflow = true;
+    v = (v << 4) | static_cast<std::uint64_t>(HexValue(s[i]));
+  }
+  if (overflow) v = UINT64_MAX;
+  else if (negative) v = 0 - v;
+  *value = v;
+  return i;
+}
+
+class Loader {
+ public:
+  Loader(std::string_view bytes, ParseError* error) : reader_{bytes}, error_(error), now_(CurrentFileTime()) {}
+
+  std::optional<Hive> Run();
+
+ private:
+  bool Fail(std::string message) {
+    if (error_) {
+      error_->line = reader_.line;
+      error_->message = std::move(message);
+    }
+    return false;
+  }
+  bool Line(std::string_view line);
+  bool KeyLine(std::string_view line);
+  bool GlobalOption(std::string_view line);
+  bool KeyOption(std::string_view line);
+  bool ValueLine(std::string_view line);
+  bool HexData(std::string_view line, std::size_t i, std::vector<BYTE>& data);
+  void UpdateTime(std::int64_t modif);
+  void EndSection() {
+    if (!path_.empty()) UpdateTime(section_modif_);
+  }
+
+  LineReader reader_;
+  ParseError* error_;
+  std::int64_t now_;
+  Hive hive_;
+  bool root_section_ = false;        // a "[]" section was seen
+  std::vector<Key*> path_;           // root .. the current section's key
+  std::int64_t section_modif_ = 0;   // from the current section's header
+  std::u16string text_;              // scratch
+};
+
+std::optional<Hive> Loader::Run() {
+  const std::optional<std::string_view> first = reader_.Next();
+  if (!first) {
+    reader_.line = 1;
+    Fail(std::string("expected '") + kHeader + "', found end of file");
+    return std::nullopt;
+  }
+  if (*first != kHeader) {
+    Fail(std::string("expected '") + kHeader + "', found " + (first->empty() ? "an empty line" : QuotedText(*first)));
+    return std::nullopt;
+  }
+  hive_.root.set_modif(0);
+  while (const std::optional<std::string_view> line = reader_.Next()) {
+    if (line->find('\0') != std::string_view::npos) {
+      Fail("expected text, found a NUL byte");
+      return std::nullopt;
+    }
+    if (reader_.line == 2 && line->starts_with(kBranchPrefix)) {
+      ParseString(*line, std::strlen(kBranchPrefix), -1, hive_.branch);
+      continue;
+    }
+    if (!Line(*line)) return std::nullopt;
+  }
+  EndSection();
+  // Without its own section the root's time is that of the load.
+  if (!root_section_ || hive_.root.modif() == 0) hive_.root.set_modif(now_);
+  return std::move(hive_);
+}
+
+bool Loader::Line(std::string_view line) {
+  const std::size_t i = SkipSpaces(line, 0);
+  const std::string_view rest = line.substr(i);
+  if (rest.empty()) return true;
+  switch (rest.front()) {
+    case '[':
+      return KeyLine(rest);
+    case '@':
+    case '"':
+      if (path_.empty()) return Fail("expected a '[key]' line before the first value, found " + Quoted(rest.front()));
+      return ValueLine(rest);
+    case '#':
+      return path_.empty() ? GlobalOption(rest) : KeyOption(rest);
+    case ';':
+      return true;
+    default:
+      return Fail("expected '[', '@', '\"', '#' or ';' at the start of a line, found " + Quoted(rest.front()));
+  }
+}
+
+// Sets the time of the current key and of its ancestors that have none yet;
+// the root takes a time only from its own section.
+void Loader::UpdateTime(std::int64_t modif) {
+  for (std::size_t k = path_.size(); k-- > 0;) {
+    if (path_[k]->modif() != 0) break;
+    if (k == 0 && path_.size() > 1) break;
+    path_[k]->set_modif(modif);
+  }
+}
+
+bool Loader::KeyLine(std::string_view line) {
+  EndSection();
+  std::u16string& name = text_;
+  const std::optional<std::size_t> after = ParseString(line, 1, ']', name);
+  if (!after) return Fail("expected ']' after the key name, found end of line");
+  // An optional time stamp in seconds since 1970 (read as " %u" would).
+  std::size_t i = SkipSpaces(line, *after);
+  std::size_t digits_start = i;
+  bool negative = false;
+  if (i < line.size() && (line[i] == '+' || line[i] == '-')) {
+    negative = line[i] == '-';
+    digits_start = ++i;
+  }
+  std::uint64_t seconds = 0;
+  bool overflow = false;
+  for (; i < line.size() && IsDigit(line[i]); ++i) {
+    const auto d = static_cast<std::uint64_t>(line[i] - '0');
+    if (seconds > (UINT64_MAX - d) / 10) overflow = true;
+    seconds = seconds * 10 + d;
+  }
+  if (i > digits_start) {
+    if (overflow) seconds = UINT64_MAX;
+    else if (negative) seconds = 0 - seconds;
+    section_modif_ = static_cast<std::int64_t>(static_cast<std::uint32_t>(seconds)) * kTicksPerSecond + kTicks1601To1970;
+  } else {
+    if (i != SkipSpaces(line, *after)) return Fail("expected digits after the sign of the time stamp, found " + Found(line.substr(i)));
+    section_modif_ = now_;
+  }
+  i = SkipSpaces(line, i);
+  if (i < line.size()) return Fail("expected the end of the line after the key's time stamp, found " + Found(line.substr(i)));
+
+  path_.clear();
+  path_.push_back(&hive_.root);
+  if (name.empty() || name.front() == u'\0') {
+    root_section_ = true;
+    return true;
+  }
+  Key* key = &hive_.root;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find(u'\\', start);
+    if (end == std::u16string::npos) end = name.size();
+    if (end > start) {
+      key = &key->AddSubkey(std::u16string_view(name).substr(start, end - start), 0);
+      path_.push_back(key);
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+bool Loader::GlobalOption(std::string_view line) {
+  if (!line.starts_with("#arch=")) return true;  // unknown options are ignored
+  const std::string_view arch_text = line.substr(6);
+  Arch arch;
+  if (arch_text == "win32") {
+    arch = Arch::kWin32;
+  } else if (arch_text == "win64") {
+    arch = Arch::kWin64;
+  } else {
+    return Fail("expected 'win32' or 'win64' after '#arch=', found " +
+                (arch_text.empty() ? std::string("end of line") : QuotedText(arch_text)));
+  }
+  if (hive_.arch != Arch::kUnspecified && hive_.arch != arch) {
+    return Fail(std::string("expected the architecture given before, '") +
+                (hive_.arch == Arch::kWin32 ? "win32" : "win64") + "', found " + QuotedText(arch_text));
+  }
+  hive_.arch = arch;
+  return true;
+}
+
+bool Loader::KeyOption(std::string_view line) {
+  Key& key = *path_.back();
+  if (line.starts_with("#time=")) {
+    std::uint64_t modif = 0;
+    for (std::size_t i = 6; i < line.size() && IsXDigit(line[i]); ++i) {
+      modif = (modif << 4) | static_cast<std::uint64_t>(HexValue(line[i]));
+    }
+    UpdateTime(static_cast<std::int64_t>(modif));
+  } else if (line.starts_with("#class=")) {
+    if (line.size() < 8 || line[7] != '"') return Fail("expected '\"' after '#class=', found " + Found(line.substr(7)));
+    std::u16string name;
+    const std::optional<std::size_t> after = ParseString(line, 8, '"', name);
+    if (!after) return Fail("expected '\"' after the class name, found end of line");
+    const std::size_t i = SkipSpaces(line, *after);
+    if (i < line.size()) return Fail("expected the end of the line after the class name, found " + Found(line.substr(i)));
+    key.set_class_name(std::move(name));
+  } else if (line.starts_with("#link")) {
+    key.set_link(true);
+  }
+  return true;  // unknown options are ignored
+}
+
+bool Loader::ValueLine(std::string_view line) {
+  std::u16string name;
+  std::size_t i;
+  if (line.front() == '@') {
+    i = 1;
+  } else {
+    const std::optional<std::size_t> after = ParseString(line, 1, '"', name);
+    if (!after) return Fail("expected '\"' after the value name, found end of line");
+    i = *after;
+  }
+  if (name.size() > kMaxValueNameLength) {
+    return Fail("expected a value name of at most 16383 characters, found " + std::to_string(name.size()));
+  }
+  i = SkipSpaces(line, i);
+  if (i >= line.size() || line[i] != '=') return Fail("expected '=' after the value name, found " + Found(line.substr(i)));
+  i = SkipSpaces(line, i + 1);
+
+  const std::string_view rest = line.substr(i);
+  DWORD type;
+  enum class Form { kString, kDword, kHex } form;
+  if (rest.starts_with("\"")) {
+    type = kRegSz, form = Form::kString, i += 1;
+  } else if (rest.starts_with("str:\"")) {
+    type = kRegSz, form = Form::kString, i += 5;
+  } else if (rest.starts_with("str(2):\"")) {
+    type = kRegExpandSz, form = Form::kString, i += 8;
+  } else if (rest.starts_with("str(7):\"")) {
+    type = kRegMultiSz, form = Form::kString, i += 8;
+  } else if (rest.starts_with("hex:")) {
+    type = kRegBinary, form = Form::kHex, i += 4;
+  } else if (rest.starts_with("dword:")) {
+    type = kRegDword, form = Form::kDword, i += 6;
+  } else if (rest.starts_with("hex(")) {
+    std::uint64_t number;
+    const std::size_t end = StrToULHex(line, i + 4, &number);
+    if (line.substr(end, 2) != "):") return Fail("expected '):' after the type number of 'hex(', found " + Found(line.substr(end)));
+    type = static_cast<DWORD>(number);
+    form = Form::kHex;
+    i = end + 2;
+  } else {
+    return Fail("expected a value type ('\"', 'str:', 'str(2):', 'str(7):', 'hex:', 'hex(N):' or 'dword:'), found " +
+                Found(rest));
+  }
+
+  std::vector<BYTE> data;
+  switch (form) {
+    case Form::kString: {
+      const std::optional<std::size_t> after = ParseString(line, i, '"', text_);
+      if (!after) return Fail("expected '\"' at the end of the string, found end of line");
+      const std::size_t j = SkipSpaces(line, *after);
+      if (j < line.size()) return Fail("expected the end of the line after the string, found " + Found(line.substr(j)));
+      data.resize(2 * (text_.size() + 1));
+      for (std::size_t k = 0; k < text_.size(); ++k) {
+        data[2 * k] = static_cast<BYTE>(text_[k] & 0xFF);
+        data[2 * k + 1] = static_cast<BYTE>(text_[k] >> 8);
+      }
+      break;
+    }
+    case Form::kDword: {
+      std::size_t j = SkipSpaces(line, i);
+      if (j + 2 < line.size() && line[j] == '0' && (line[j + 1] == 'x' || line[j + 1] == 'X') && IsXDigit(line[j + 2])) j += 2;
+      if (j >= line.size() || !IsXDigit(line[j])) return Fail("expected hex digits after 'dword:', found " + Found(line.substr(j)));
+      std::uint64_t v = 0;
+      const std::size_t digits = j;
+      for (; j < line.size() && IsXDigit(line[j]); ++j) {
+        v = (v << 4) | static_cast<std::uint64_t>(HexValue(line[j]));
+        if (v > 0xFFFFFFFFu) return Fail("expected at most 32 bits after 'dword:', found " + QuotedText(line.substr(digits)));
+      }
+      const std::size_t k = SkipSpaces(line, j);
+      if (k < line.size()) return Fail("expected the end of the line after the dword, found " + Found(line.substr(k)));
+      data = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
+      break;
+    }
+    case Form::kHex:
+      if (!HexData(line, i, data)) return false;
+      break;
+  }
+  path_.back()->SetValue(name, type, std::move(data));
+  return true;
+}
+
+// Comma-separated bytes, continued on the next line after a backslash.
+bool Loader::HexData(std::string_view line, std::size_t i, std::vector<BYTE>& data) {
+  for (;;) {
+    while (i < line.size() && IsXDigit(line[i])) {
+      std::uint64_t v;
+      const std::size_t end = StrToULHex(line, i, &v);
+      if (v > 0xFF) return Fail("expected a byte of at most two hex digits, found " + QuotedText(line.substr(i, end - i)));
+      data.push_back(static_cast<BYTE>(v));
+      i = SkipSpaces(line, end);
+      if (i < line.size() && line[i] == ',') ++i;
+      i = SkipSpaces(line, i);
+    }
+    i = SkipSpaces(line, i);
+    if (i >= line.size()) return true;
+    if (line[i] != '\\') return Fail("expected a hex byte, ',' or '\\' in hex data, found " + Found(line.substr(i)));
+    const std::size_t j = SkipSpaces(line, i + 1);
+    if (j < line.size()) return Fail("expected the end of the line after '\\', found " + Found(line.substr(j)));
+    const std::optional<std::string_view> next = reader_.Next();
+    if (!next) return Fail("expected a continuation line after '\\', found end of file");
+    if (next->find('\0') != std::string_view::npos) return Fail("expected text, found a NUL byte");
+    line = *next;
+    i = SkipSpaces(line, 0);
+  }
+}
+
+template <typename T, typename NameOf>
+typename std::vector<T>::const_iterator LowerBound(const std::vector<T>& items, std::u16string_view name, NameOf name_of) {
+  return std::lower_bound(items.begin(), items.end(), name,
+                          [&](const T& item, std::u16string_view n) { return CompareNames(name_of(item), n) < 0; });
+}
+
+const std::u16string& KeyName(const std::unique_ptr<Key>& k) { return k->name(); }
+const std::u16string& ValueName(const Value& v) { return v.name; }
+
+}  // namespace
+
+int CompareNames(std::u16string_view a, std::u16string_view b) {
+  const LowerTable& lower = Lower();
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const int d = static_cast<int>(lower(a[i])) - static_cast<int>(lower(b[i]));
+    if (d != 0) return d;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+bool SameName(std::u16string_view a, std::u16string_view b) { return a.size() == b.size() && CompareNames(a, b) == 0; }
+
+std::int64_t CurrentFileTime() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * kTicksPerSecond + ts.tv_nsec / 100 + kTicks1601To1970;
+}
+
+Key::~Key() {
+  // Iterative, so that a very deep tree cannot exhaust the stack.
+  std::vector<std::unique_ptr<Key>> pending = std::move(subkeys_);
+  while (!pending.empty()) {
+    std::unique_ptr<Key> key = std::move(pending.back());
+    pending.pop_back();
+    for (std::unique_ptr<Key>& child : key->subkeys_) pending.push_back(std::move(child));
+    key->subkeys_.clear();
+  }
+}
+
+Key* Key::FindSubkey(std::u16string_view name) const {
+  auto it = LowerBound(subkeys_, name, KeyName);
+  if (it != subkeys_.end() && CompareNames((*it)->name(), name) == 0) return it->get();
+  return nullptr;
+}
+
+Key& Key::AddSubkey(std::u16string_view name, std::int64_t modif, bool* created) {
+  if (created) *created = true;
+  if (subkeys_.empty() || CompareNames(subkeys_.back()->name(), name) < 0) {
+    subkeys_.push_back(std::make_unique<Key>(std::u16string(name), modif));
+    return *subkeys_.back();
+  }
+  auto it = LowerBound(subkeys_, name, KeyName);
+  if (it != subkeys_.end() && CompareNames((*it)->name(), name) == 0) {
+    if (created) *created = false;
+    return **it;
+  }
+  auto pos = subkeys_.begin() + (it - subkeys_.cbegin());
+  return **subkeys_.insert(pos, std::make_unique<Key>(std::u16string(name), modif));
+}
+
+bool Key::RemoveSubkey(std::u16string_view name) {
+  auto it = LowerBound(subkeys_, name, KeyName);
+  if (it == subkeys_.end() || CompareNames((*it)->name(), name) != 0) return false;
+  subkeys_.erase(it);
+  return true;
+}
+
+const Value* Key::FindValue(std::u16string_view name) const {
+  auto it = LowerBound(values_, name, ValueName);
+  if (it != values_.end() && CompareNames(it->name, name) == 0) return &*it;
+  return nullptr;
+}
+
+void Key::SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data) {
+  if (values_.empty() || CompareNames(values_.back().name, name) < 0) {
+    values_.push_back(Value{std::u16string(name), type, std::move(data)});
+    return;
+  }
+  auto it = LowerBound(values_, name, ValueName);
+  auto pos = values_.begin() + (it - values_.cbegin());
+  if (pos != values_.end() && CompareNames(pos->name, name) == 0) {
+    pos->type = type;
+    pos->data = std::move(data);
+    return;
+  }
+  values_.insert(pos, Value{std::u16string(name), type, std::move(data)});
+}
+
+bool Key::RemoveValue(std::u16string_view name) {
+  auto it = LowerBound(values_, name, ValueName);
+  if (it == values_.end() || CompareNames(it->name, name) != 0) return false;
+  values_.erase(it);
+  return true;
+}
+
+std::optional<Hive> Parse(std::string_view bytes, ParseError* error) { return Loader(bytes, error).Run(); }
+
+std::string Save(const Hive& hive) {
+  std::string out;
+  out.reserve(4096);
+  out += kHeader;
+  out.push_back('\n');
+  out += kBranchPrefix;
+  DumpString(out, hive.branch, "[]");
+  out.push_back('\n');
+  if (hive.arch == Arch::kWin32) out += "\n#arch=win32\n";
+  if (hive.arch == Arch::kWin64) out += "\n#arch=win64\n";
+
+  // Depth-first, pre-order, without recursion; `path` holds the escaped path
+  // of the key being visited.
+  struct Frame {
+    const Key* key;
+    std::size_t next_child;
+    std::size_t path_length;  // of the parent's path, restored on leaving
+  };
+  std::string path;
+  std::u16string scratch;
+  std::vector<Frame> stack;
+  auto enter = [&](const Key& key, std::size_t parent_path_length) {
+    if (key.is_volatile()) return;
+    if (KeyIsWritten(key)) DumpSection(out, key, path, scratch);
+    stack.push_back(Frame{&key, 0, parent_path_length});
+  };
+  enter(hive.root, 0);
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.next_child >= top.key->subkeys().size()) {
+      path.resize(top.path_length);
+      stack.pop_back();
+      continue;
+    }
+    const Key& child = *top.key->subkeys()[top.next_child++];
+    if (child.is_volatile()) continue;
+    const std::size_t parent_length = path.size();
+    if (stack.size() > 1) path += "\\\\";
+    DumpString(path, child.name(), "[]");
+    enter(child, parent_length);
+  }
+  return out;
+}
+
+}  // namespace plat::posix
