@@ -20,7 +20,6 @@ constexpr std::size_t kMaxValueNameLength = 16383;
 constexpr char kHeader[] = "WINE REGISTRY Version 2";
 constexpr char kBranchPrefix[] = ";; All keys relative to ";
 
-constexpr DWORD kRegNone = 0;
 constexpr DWORD kRegSz = 1;
 constexpr DWORD kRegExpandSz = 2;
 constexpr DWORD kRegBinary = 3;

@@ -12,8 +12,10 @@ namespace {
 
 using plat::posix::Key;
 
-bool SameKey(const Key& a, const Key& b) {
-  if (a.name() != b.name() || a.modif() != b.modif() || a.class_name() != b.class_name() || a.is_link() != b.is_link() ||
+// The root's time is not in the file unless it is written itself; it is
+// compared for every other key.
+bool SameKey(const Key& a, const Key& b, bool is_root = false) {
+  if (a.name() != b.name() || (!is_root && a.modif() != b.modif()) || a.class_name() != b.class_name() || a.is_link() != b.is_link() ||
       a.values().size() != b.values().size() || a.subkeys().size() != b.subkeys().size()) {
     return false;
   }
@@ -28,9 +30,6 @@ bool SameKey(const Key& a, const Key& b) {
   return true;
 }
 
-// Keys that only have subkeys are not written, so a parsed tree can hold
-// empty keys that the saved file no longer names; compare saved bytes only
-// after one normalising round.
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -47,6 +46,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string again = plat::posix::Save(*second);
   if (again != saved) std::abort();  // saving is stable
   const auto third = plat::posix::Parse(again, &error);
-  if (!third || !SameKey(second->root, third->root) || second->arch != third->arch) std::abort();
+  if (!third || !SameKey(second->root, third->root, true) || second->arch != third->arch) std::abort();
   return 0;
 }
