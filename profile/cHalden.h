@@ -21,7 +21,18 @@ class cHalden {
   // Never fails.
   void ExitWin(std::u16string ShutDownKey);
 
+  // Any non-zero GO reads the OEM information file once (ReadOemInfo); 0
+  // does nothing. The value is not kept. Throws the read's plat::Error
+  // (53 no file, 62 no model line, ...), the three identifiers unchanged.
+  void Collect(std::int16_t GO);
+
  private:
+  // Reads "C:\Windows\system\Oeminfo.ini" up to its first line that begins
+  // with "Model=" and keeps words 0, 1 and 3 of the rest of that line (words
+  // are split at each single space). The file is closed on every path; the
+  // three fields change together, and only when the read succeeds.
+  void ReadOemInfo();
+
   std::u16string modelName_;
   std::u16string language_;
   std::u16string recoveryCD_;

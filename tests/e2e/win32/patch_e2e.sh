@@ -85,8 +85,9 @@ poll() {
 
 # 1. A fresh prefix with a server that stays up between the commands.
 note "== prefix $prefix ($arch)"
+mkdir -p "$prefix"
 timeout 60 wineserver -p </dev/null >>"$log" 2>&1 && server_running=1
-if ! timeout 900 wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/system.reg" ]; then
+if ! timeout 900 wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/.update-timestamp" ]; then
   fail "wineboot --init failed"
   exit 1
 fi
@@ -131,12 +132,13 @@ else
   expected_text=$'Run-time error \'26001\':\r\n\r\n'"Failed to set registry value Key: '-2147483646',Section: 'Software\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats',Key: 'YV12' to value: '0'"
 fi
 
-find_box() {
-  window=$(xdotool search --name "^$1\$" 2>/dev/null | head -n1)
-  [ -n "$window" ]
+find_box() {  # sets $found to the first window with that exact name
+  found=$(xdotool search --name "^$1\$" 2>/dev/null | head -n1)
+  [ -n "$found" ]
 }
 window=
 if poll 90 find_box "$caption"; then
+  window=$found
   pass "the \"$caption\" box appears (window $window)"
 else
   fail "no \"$caption\" box appeared"

@@ -2,8 +2,9 @@
 // HKEY_CURRENT_USER, removed with everything below it when the test ends.
 #include <process.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
-#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/facility.h"
@@ -35,23 +36,23 @@ RegistryEnv::~RegistryEnv() {
   api().RegDeleteKeyA(root_, kTestsKey);
 }
 
-plat::Registry& RegistryEnv::api() { return plat::Backend<plat::Registry>(); }
-
-void RegistryEnv::DeleteTree(plat::Registry& api, plat::HKEY root, const std::string& path) {
+void RegistryEnv::FillValues(const std::string& path, int count) {
+  plat::Registry& registry = api();
   plat::HKEY key = 0;
-  if (api.RegOpenKeyExA(root, path.c_str(), 0, plat::KEY_ENUMERATE_SUB_KEYS | plat::KEY_QUERY_VALUE, &key) !=
-      plat::ERROR_SUCCESS) {
+  if (registry.RegCreateKeyExA(root_, path.c_str(), 0, nullptr, plat::REG_OPTION_NON_VOLATILE, plat::KEY_SET_VALUE,
+                               nullptr, &key, nullptr) != plat::ERROR_SUCCESS) {
     return;
   }
-  std::vector<std::string> children;
-  for (plat::DWORD index = 0;; ++index) {
-    char name[512];
-    if (api.RegEnumKeyA(key, index, name, sizeof name) != plat::ERROR_SUCCESS) break;
-    children.emplace_back(name);
+  for (int i = 0; i < count; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "V%05d", i);
+    const auto size = static_cast<plat::DWORD>(std::strlen(name) + 1);
+    registry.RegSetValueExA(key, name, 0, plat::REG_SZ, reinterpret_cast<const plat::BYTE*>(name), size);
   }
-  api.RegCloseKey(key);
-  for (const std::string& child : children) DeleteTree(api, root, path + "\\" + child);
-  api.RegDeleteKeyA(root, path.c_str());
+  registry.RegCloseKey(key);
 }
+
+// The backend is what plat::Use gives when nothing else is installed.
+plat::Registry& RegistryEnv::api() { return plat::Backend<plat::Registry>(); }
 
 }  // namespace testenv

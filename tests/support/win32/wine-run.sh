@@ -7,7 +7,7 @@
 set -u
 prefix=$1
 shift
-if [ ! -f "$prefix/system.reg" ]; then
+if [ ! -f "$prefix/.update-timestamp" ]; then
   echo "wine-run: no Wine prefix at $prefix (run the wine_prefix setup fixture first)" >&2
   exit 125
 fi

@@ -2,7 +2,8 @@
 # the toolchain file, where the emulator wrapper looks for it), created by the
 # setup test of the fixture `wine_prefix` and removed by its cleanup test.
 # Every test that runs a cross-compiled binary requires that fixture.
-include_guard(GLOBAL)
+# Any directory may include this file (more than once); its variables are set
+# in the including scope each time.
 
 set(SKELVIN_WINE_FIXTURE wine_prefix)
 set(SKELVIN_WINE_SUPPORT_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -10,8 +11,13 @@ if(NOT SKELVIN_WINEPREFIX)
   set(SKELVIN_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
 endif()
 
-# Defines the fixture's setup and cleanup tests; call once.
+# Defines the fixture's setup and cleanup tests (once per build tree).
 function(skelvin_wine_fixture_tests)
+  get_property(defined GLOBAL PROPERTY SKELVIN_WINE_FIXTURE_DEFINED)
+  if(defined)
+    return()
+  endif()
+  set_property(GLOBAL PROPERTY SKELVIN_WINE_FIXTURE_DEFINED TRUE)
   add_test(NAME wine_prefix_setup
     COMMAND ${SKELVIN_WINE_SUPPORT_DIR}/wineprefix.sh setup ${SKELVIN_WINEPREFIX} win32)
   add_test(NAME wine_prefix_cleanup

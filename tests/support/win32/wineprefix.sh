@@ -35,8 +35,10 @@ case $action in
       echo "wineprefix: wineboot --init failed for $prefix (see $log)" >&2
       exit 1
     fi
-    if [ ! -f "$prefix/system.reg" ]; then
-      echo "wineprefix: no system.reg in $prefix after wineboot (see $log)" >&2
+    # The registry files appear only when the server saves; the timestamp
+    # is wineboot's mark of a finished set-up.
+    if [ ! -f "$prefix/.update-timestamp" ]; then
+      echo "wineprefix: wineboot did not finish setting up $prefix (see $log)" >&2
       exit 1
     fi
     echo "wineprefix: $prefix ready ($arch)"

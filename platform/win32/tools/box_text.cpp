@@ -1,6 +1,8 @@
 // e2e helper: box_text <caption> prints, as UTF-8, the message text of the
 // top-level dialog box with that caption (a message box); exit status 1 when
 // no such box exists.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -39,7 +41,10 @@ int main(int argc, char** argv) {
   // The message text of a message box is its static control 0xFFFF.
   wchar_t text[4096] = {};
   ::GetDlgItemTextW(box, 0xFFFF, text, 4096);
-  std::fwrite(Utf8(text).data(), 1, Utf8(text).size(), stdout);
+  // Binary output: the text's own CR LF pairs pass through unchanged.
+  _setmode(_fileno(stdout), _O_BINARY);
+  const std::string out = Utf8(text);
+  std::fwrite(out.data(), 1, out.size(), stdout);
   std::fflush(stdout);
   return 0;
 }

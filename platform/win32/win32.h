@@ -1,0 +1,32 @@
+// Conversions between the seam's Win32-shaped types and the real ones.
+//
+// Included by the backend's sources only, after the seam headers: it pulls in
+// <windows.h>, whose macros would otherwise rewrite the seam's constants.
+#pragma once
+
+#include "platform/registry.h"
+#include "platform/types.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+namespace plat::win32 {
+
+static_assert(sizeof(::HKEY) == sizeof(plat::HKEY), "registry handles are 32-bit on this target");
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "wide characters are UTF-16 units on Windows");
+
+inline ::HKEY ToNative(plat::HKEY key) {
+  // Sign-extend so that predefined roots keep their value on any pointer width.
+  return reinterpret_cast<::HKEY>(static_cast<::ULONG_PTR>(static_cast<::LONG_PTR>(static_cast<plat::LONG>(key))));
+}
+
+inline plat::HKEY FromNative(::HKEY key) {
+  return static_cast<plat::HKEY>(reinterpret_cast<::ULONG_PTR>(key));
+}
+
+inline const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+inline wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+
+}  // namespace plat::win32
