@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# differential.sh <native program> <program.exe> <work root>
+#
+# The native build and the Windows program under Wine, run on copies of the
+# same prepared prefix (32-bit and 64-bit), must leave the decoder's values at
+# the same key paths with the same data. The registry files are compared
+# after wineserver has written them (wineserver -w).
+set -uo pipefail
+native=$1
+exe=$2
+work_root=$3
+mkdir -p "$work_root"
+work=$(mktemp -d "$work_root/differential.XXXXXX")
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY  # the box fails at once (error 1400) and the run goes on
+failures=0
+prefixes=()
+
+cleanup() {
+  for p in "${prefixes[@]}"; do WINEPREFIX=$p timeout 60 wineserver -k >/dev/null 2>&1; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+if [ ! -x "$native" ]; then
+  fail "native program $native is missing: build the native preset first"
+  exit 1
+fi
+
+# The sections that name the decoder's key, without their time stamps.
+decoder_sections() {
+  awk '/^\[/ { keep = ($0 ~ /Mediamatics/) } keep && !/^#time=/ { sub(/\] [0-9]+$/, "]"); print }' "$1"
+}
+
+for arch in win32 win64; do
+  base=$work/base-$arch
+  prefixes+=("$base")
+  WINEARCH=$arch WINEPREFIX=$base timeout 600 wineboot --init >/dev/null 2>&1
+  WINEPREFIX=$base timeout 120 wineserver -w
+  for side in native exe; do
+    cp -a "$base" "$work/$side-$arch"
+    prefixes+=("$work/$side-$arch")
+  done
+
+  WINEPREFIX=$work/native-$arch timeout 60 "$native" <&- >/dev/null 2>"$work/native-$arch.err"
+  status=$?
+  [ "$status" = 0 ] && pass "$arch: native run exit 0" || fail "$arch: native run exit $status: $(cat "$work/native-$arch.err")"
+  # Let Wine load and save the natively written file too, as it would next.
+  WINEPREFIX=$work/native-$arch timeout 300 wine reg query 'HKLM\Software' >/dev/null 2>&1
+  WINEPREFIX=$work/native-$arch timeout 120 wineserver -w
+
+  WINEPREFIX=$work/exe-$arch timeout 300 wine "$exe" >/dev/null 2>&1
+  status=$?
+  [ "$status" = 0 ] && pass "$arch: exe run exit 0" || fail "$arch: exe run exit $status"
+  WINEPREFIX=$work/exe-$arch timeout 120 wineserver -w
+
+  decoder_sections "$work/native-$arch/system.reg" >"$work/native-$arch.sections"
+  decoder_sections "$work/exe-$arch/system.reg" >"$work/exe-$arch.sections"
+  if [ -s "$work/exe-$arch.sections" ] && cmp -s "$work/native-$arch.sections" "$work/exe-$arch.sections"; then
+    pass "$arch: same key paths and data: $(head -n 1 "$work/exe-$arch.sections")"
+  else
+    fail "$arch: the two runs differ"
+    diff "$work/native-$arch.sections" "$work/exe-$arch.sections"
+  fi
+done
+
+echo "differential: $failures failure(s)"
+[ "$failures" = 0 ]
