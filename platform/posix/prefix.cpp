@@ -87,7 +87,19 @@ std::optional<fs::path> ServerBase(const fs::path& prefix, bool create) {
   std::string dir = TempRoot() + "/wine-XXXXXX";
   if (::mkdtemp(dir.data()) == nullptr) return std::nullopt;
   // Published with link(), which fails when another run got there first:
-  // then its directory is the one to use.
+  // then its directory is the one to use. The draft has no name until then
+  // (O_TMPFILE), so a run killed on the way leaves nothing in the prefix.
+  const std::string name = dir.substr(TempRoot().size() + 1);
+  if (const int anon = ::open(prefix.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, S_IRUSR); anon >= 0) {
+    const std::string self = "/proc/self/fd/" + std::to_string(anon);
+    const bool published = ::write(anon, name.data(), name.size()) == static_cast<ssize_t>(name.size()) &&
+                           ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, pointer.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    ::close(anon);
+    if (published) return fs::path(dir);
+    ::rmdir(dir.c_str());
+    return read_pointer();
+  }
+  // A file system without unnamed files: a named draft, removed at once.
   const fs::path draft = prefix / (".wineserver-" + std::to_string(::getpid()));
   ::unlink(draft.c_str());
   const int fd = ::open(draft.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR);
@@ -95,7 +107,6 @@ std::optional<fs::path> ServerBase(const fs::path& prefix, bool create) {
     ::rmdir(dir.c_str());
     return std::nullopt;
   }
-  const std::string name = dir.substr(TempRoot().size() + 1);
   const bool written = ::write(fd, name.data(), name.size()) == static_cast<ssize_t>(name.size());
   ::close(fd);
   const bool published = written && ::link(draft.c_str(), pointer.c_str()) == 0;
@@ -113,6 +124,11 @@ bool MakePrivateDir(const fs::path& dir) {
     if (::lstat(dir.c_str(), &st) != 0) return false;
   }
   return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+}
+
+// The hidden name beside `file` that a save uses: ".<name><suffix>".
+fs::path Sibling(const fs::path& file, const char* suffix) {
+  return file.parent_path() / ("." + file.filename().string() + suffix);
 }
 
 // The pid of a wineserver holding the lock file's byte 0, or 0.
@@ -273,6 +289,10 @@ LONG HiveFile::Load(Hive** out, Arch fresh_arch) {
     *out = &*hive_;
     return ERROR_SUCCESS;
   }
+  // What a save killed on the way left beside the file (the caller holds
+  // the prefix lock, so no save is at work).
+  ::unlink(Sibling(file_, ".skelvin-tmp").c_str());
+  ::unlink(Sibling(file_, ".skelvin-old").c_str());
   std::ifstream in(file_, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (!in.good() && !in.eof()) {
@@ -305,7 +325,8 @@ LONG HiveFile::Save() {
 
   struct stat old{};
   const bool existed = ::stat(target.c_str(), &old) == 0;
-  const fs::path temp = target.parent_path() / ("." + target.filename().string() + ".skelvin-tmp");
+  const fs::path temp = Sibling(target, ".skelvin-tmp");
+  const fs::path backup = Sibling(target, ".skelvin-old");
   const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
 
   const auto fail = [&](int error, const char* step, int fd) {
@@ -342,18 +363,30 @@ LONG HiveFile::Save() {
   struct stat written{};
   if (::fstat(fd, &written) != 0) return fail(errno, "stat", fd);
   if (Fs().close(fd) != 0) return fail(errno, "close", -1);
-  if (Fs().rename(temp.c_str(), target.c_str()) != 0) return fail(errno, "rename", -1);
-  // The rename is durable once the directory is flushed. The new content is
-  // in place either way, so a failure here is reported but not undone.
+  // The old file keeps a second name until the directory is flushed, so
+  // that a failed flush can put it back (without hard links: no way back).
+  ::unlink(backup.c_str());
+  const bool kept = existed && ::link(target.c_str(), backup.c_str()) == 0;
+  if (Fs().rename(temp.c_str(), target.c_str()) != 0) {
+    if (kept) ::unlink(backup.c_str());
+    return fail(errno, "rename", -1);
+  }
+  // The rename is durable once the directory is flushed.
   const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const bool dir_synced = dir_fd >= 0 && Fs().fsync(dir_fd) == 0;
   const int dir_error = errno;
   if (dir_fd >= 0) ::close(dir_fd);
   if (!dir_synced) {
+    if (kept) {
+      Fs().rename(backup.c_str(), target.c_str());
+    } else if (!existed) {
+      ::unlink(target.c_str());
+    }
     Invalidate();
     Diagnose(file_.string() + ": cannot flush the directory after saving: " + std::strerror(dir_error));
     return StatusFromErrno(dir_error);
   }
+  if (kept) ::unlink(backup.c_str());
   seen_ = Identity{written.st_dev, written.st_ino, written.st_size,
                    static_cast<std::int64_t>(written.st_mtim.tv_sec) * 1000000000 + written.st_mtim.tv_nsec};
   return ERROR_SUCCESS;

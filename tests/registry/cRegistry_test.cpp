@@ -397,4 +397,70 @@ TEST_F(RegistryTest, StoredSectionKeyComesBackAsItsAnsiRoundTrip) {
   EXPECT_TRUE(Present("Caf\xE9?"));
 }
 
+TEST_F(RegistryTest, ListingsAndDeleteHandBackTheirStringsAsAnsiRoundTrips) {
+  const std::u16string odd = plat::FromAnsi(Path("R")) + u"\x0416";  // not in the code page
+  const std::u16string round_trip = plat::FromAnsi(Path("R")) + u"?";
+  std::vector<skelvin::ValueEntry> values;
+  std::vector<std::u16string> sections;
+  std::int16_t count = 0;
+  reg_.SectionKey(odd);
+  reg_.EnumerateValues(values, count);
+  EXPECT_EQ(reg_.SectionKey(), round_trip);
+  reg_.SectionKey(odd);
+  reg_.EnumerateSections(sections, count);
+  EXPECT_EQ(reg_.SectionKey(), round_trip);
+  reg_.SectionKey(odd);
+  EXPECT_EQ(reg_.KeyExists(), 0);
+  EXPECT_EQ(reg_.SectionKey(), odd);  // a presence test leaves it alone
+  reg_.SectionKey(round_trip);
+  ASSERT_EQ(reg_.CreateKey(), -1);
+  std::u16string argument = odd;
+  reg_.DeleteKey(argument);
+  EXPECT_EQ(argument, round_trip);
+  EXPECT_FALSE(Present("R?"));
+}
+
+struct NameLengthCase {
+  std::size_t length;
+  bool listed;
+};
+
+class NameLength : public RegistryTest, public ::testing::WithParamInterface<NameLengthCase> {};
+
+TEST_P(NameLength, ListingsTakeNamesOfUpTo254Characters) {
+  const std::string name(GetParam().length, 'n');
+  PutString("Names", name, "x");
+  PutString("Names", "z-after", "y");
+  Select("Names", u"");
+  std::vector<skelvin::ValueEntry> values;
+  std::int16_t count = 0;
+  reg_.EnumerateValues(values, count);
+  EXPECT_EQ(count, GetParam().listed ? 2 : 0);
+  Select("Names", plat::FromAnsi(name));
+  reg_.Default(u"default");
+  EXPECT_EQ(reg_.Value(), GetParam().listed ? u"x" : u"default");
+
+  // Created below an open parent: the full path is longer than the "A"
+  // functions take.
+  plat::HKEY parent = 0;
+  ASSERT_EQ(env_.api().RegCreateKeyExA(env_.root(), Path("Keys").c_str(), 0, nullptr, 0, plat::KEY_ALL_ACCESS,
+                                       nullptr, &parent, nullptr),
+            plat::ERROR_SUCCESS);
+  for (const std::string& child : {name, std::string("z-after")}) {
+    plat::HKEY key = 0;
+    ASSERT_EQ(env_.api().RegCreateKeyExA(parent, child.c_str(), 0, nullptr, 0, plat::KEY_ALL_ACCESS, nullptr, &key,
+                                         nullptr),
+              plat::ERROR_SUCCESS);
+    env_.api().RegCloseKey(key);
+  }
+  env_.api().RegCloseKey(parent);
+  Select("Keys", u"");
+  std::vector<std::u16string> sections;
+  reg_.EnumerateSections(sections, count);
+  EXPECT_EQ(count, GetParam().listed ? 2 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, NameLength,
+                         ::testing::Values(NameLengthCase{254, true}, NameLengthCase{255, false}));
+
 }  // namespace

@@ -111,20 +111,28 @@ bool KeyPresent(plat::Registry& api, plat::HKEY root, const std::string& path) {
   return true;
 }
 
-void RegistryEnv::DeleteTree(plat::Registry& api, plat::HKEY root, const std::string& path) {
+namespace {
+
+// Deletes parent\name with everything below it, working relative to open
+// handles so that deep paths never exceed what the "A" functions take.
+bool DeleteBelow(plat::Registry& api, plat::HKEY parent, const std::string& name) {
   plat::HKEY key = 0;
-  if (api.RegOpenKeyExA(root, path.c_str(), 0, plat::KEY_QUERY_VALUE | plat::KEY_ENUMERATE_SUB_KEYS, &key) !=
+  if (api.RegOpenKeyExA(parent, name.c_str(), 0, plat::KEY_QUERY_VALUE | plat::KEY_ENUMERATE_SUB_KEYS, &key) !=
       plat::ERROR_SUCCESS) {
-    return;
+    return false;
   }
-  char name[256];
-  while (api.RegEnumKeyA(key, 0, name, sizeof name) == plat::ERROR_SUCCESS) {
-    const std::string child = path + "\\" + name;
-    DeleteTree(api, root, child);
-    if (KeyPresent(api, root, child)) break;  // could not delete it: stop rather than loop
+  char child[256];
+  while (api.RegEnumKeyA(key, 0, child, sizeof child) == plat::ERROR_SUCCESS) {
+    if (!DeleteBelow(api, key, child)) break;  // could not delete it: stop rather than loop
   }
-  if (key != root) api.RegCloseKey(key);
-  api.RegDeleteKeyA(root, path.c_str());
+  if (key != parent) api.RegCloseKey(key);
+  return api.RegDeleteKeyA(parent, name.c_str()) == plat::ERROR_SUCCESS;
+}
+
+}  // namespace
+
+void RegistryEnv::DeleteTree(plat::Registry& api, plat::HKEY root, const std::string& path) {
+  DeleteBelow(api, root, path);
 }
 
 }  // namespace testenv

@@ -1,0 +1,118 @@
+// The store's own cost: loading (read and parse) and saving (serialise,
+// write, flush, rename, flush the directory) a prefix's system.reg at 1, 10
+// and 100 times the size of a fresh prefix's file, synthesised by
+// replicating its keys under Replica<n> copies. The base file is
+// $SKELVIN_BENCH_SYSTEM_REG (a fresh `wineboot --init` file in scripts/bench),
+// else the sample in the test data.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+
+#include "platform/posix/prefix.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string BaseFile() {
+  const char* path = std::getenv("SKELVIN_BENCH_SYSTEM_REG");
+  std::ifstream in(path != nullptr && *path != '\0' ? path : SKELVIN_BENCH_DATA "/wine64_system.reg", std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The base file with its sections repeated `times` times in all: copy r > 0
+// of section [Path] is [Replica<r>\\Path].
+std::string Replicated(int times) {
+  const std::string base = BaseFile();
+  const std::size_t body = base.find("\n[");
+  if (body == std::string::npos) return base;
+  std::string out = base;
+  const std::string sections = base.substr(body);
+  for (int r = 1; r < times; ++r) {
+    const std::string prefix = "\n[Replica" + std::to_string(r) + "\\\\";
+    std::string copy;
+    copy.reserve(sections.size() + 4096);
+    std::size_t at = 0;
+    for (std::size_t next; (next = sections.find("\n[", at)) != std::string::npos; at = next + 2) {
+      copy.append(sections, at, next - at);
+      copy += prefix;
+    }
+    copy.append(sections, at, std::string::npos);
+    out += copy;
+  }
+  return out;
+}
+
+// A temporary prefix holding the replicated system.reg.
+class BenchPrefix {
+ public:
+  explicit BenchPrefix(int times) {
+    std::string pattern = (fs::temp_directory_path() / "skelvin-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    dir_ = pattern;
+    std::ofstream(dir_ / "system.reg", std::ios::binary) << Replicated(times);
+  }
+  ~BenchPrefix() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  fs::path file() const { return dir_ / "system.reg"; }
+  double bytes() const { return static_cast<double>(fs::file_size(file())); }
+
+ private:
+  fs::path dir_;
+};
+
+void Report(benchmark::State& state, const BenchPrefix& prefix) {
+  state.counters["file_bytes"] = prefix.bytes();
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * prefix.bytes()));
+}
+
+void BM_StoreLoad(benchmark::State& state) {
+  BenchPrefix prefix(static_cast<int>(state.range(0)));
+  plat::posix::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
+  plat::posix::Hive* hive = nullptr;
+  for (auto _ : state) {
+    file.Invalidate();
+    if (file.Load(&hive, plat::posix::Arch::kWin64) != 0) state.SkipWithError("load failed");
+    benchmark::DoNotOptimize(hive);
+  }
+  Report(state, prefix);
+}
+
+void BM_StoreSave(benchmark::State& state) {
+  BenchPrefix prefix(static_cast<int>(state.range(0)));
+  plat::posix::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
+  plat::posix::Hive* hive = nullptr;
+  if (file.Load(&hive, plat::posix::Arch::kWin64) != 0) state.SkipWithError("load failed");
+  for (auto _ : state) {
+    if (file.Save() != 0) state.SkipWithError("save failed");
+  }
+  Report(state, prefix);
+}
+
+void BM_StoreLoadSave(benchmark::State& state) {
+  BenchPrefix prefix(static_cast<int>(state.range(0)));
+  plat::posix::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
+  plat::posix::Hive* hive = nullptr;
+  for (auto _ : state) {
+    file.Invalidate();
+    if (file.Load(&hive, plat::posix::Arch::kWin64) != 0 || file.Save() != 0) state.SkipWithError("failed");
+  }
+  Report(state, prefix);
+}
+
+BENCHMARK(BM_StoreLoad)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StoreSave)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StoreLoadSave)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
