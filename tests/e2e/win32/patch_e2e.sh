@@ -83,6 +83,18 @@ poll() {
   return 1
 }
 
+# 0. A display of our own, before Wine first starts in the prefix: a
+# desktop created without one can leave the first window of a run unshown.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >>"$log" 2>&1 &
+xvfb_pid=$!
+if ! poll 20 test -s "$work/display"; then
+  fail "Xvfb did not start"
+  exit 1
+fi
+display=:$(head -n1 "$work/display")
+export DISPLAY=$display
+note "== display $display"
+
 # 1. A fresh prefix with a server that stays up between the commands.
 note "== prefix $prefix ($arch)"
 mkdir -p "$prefix"
@@ -108,17 +120,6 @@ if [ "$scenario" = failure ]; then
     exit 1
   fi
 fi
-
-# 4. A display of our own.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >>"$log" 2>&1 &
-xvfb_pid=$!
-if ! poll 20 test -s "$work/display"; then
-  fail "Xvfb did not start"
-  exit 1
-fi
-display=:$(head -n1 "$work/display")
-export DISPLAY=$display
-note "== display $display"
 
 # 5. The program.
 wine_cmd "$program" >"$work/program.out" 2>&1 &

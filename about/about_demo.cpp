@@ -1,0 +1,52 @@
+// Opens the About dialog (see CMakeLists.txt for the arguments). Prints one
+// line per closing: "closed <n>" once the n-th opening has been unloaded.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "about/frmAbout.h"
+#include "platform/dialog.h"
+#include "platform/error.h"
+#include "platform/text.h"
+
+int main(int argc, char** argv) {
+  int times = 1;
+  bool modeless = false;
+  bool sysinfo = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--times") == 0 && i + 1 < argc) {
+      times = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--modeless") == 0) {
+      modeless = true;
+    } else if (std::strcmp(argv[i], "--sysinfo") == 0) {
+      sysinfo = true;
+    } else {
+      std::fprintf(stderr, "usage: about_demo [--times N | --modeless | --sysinfo]\n");
+      return 2;
+    }
+  }
+  try {
+    skelvin::frmAbout form;
+    if (sysinfo) {
+      form.StartSysInfo();
+      std::printf("sysinfo done\n");
+      return 0;
+    }
+    for (int n = 1; n <= times; ++n) {
+      if (modeless) {
+        form.Show(plat::ShowMode::Modeless);
+        plat::Use<plat::DialogToolkit>().RunEvents();
+      } else {
+        form.Show(plat::ShowMode::Modal);
+      }
+      std::printf("closed %d%s\n", n, form.Loaded() ? " (still loaded)" : "");
+      std::fflush(stdout);
+    }
+  } catch (const plat::Error& error) {
+    std::fprintf(stderr, "about_demo: error %d: %s\n", static_cast<int>(error.Number()),
+                 plat::ToUtf8(error.Description()).c_str());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# sysinfo_e2e.sh <about_demo> <sysinfo_standin.exe> <artifacts dir>
+# StartSysInfo of the native program with real Wine, on a fresh 32-bit prefix
+# of its own:
+#   1. the first location names the stand-in: it is started with wine in the
+#      prefix and writes its marker;
+#   2. only the second location, a folder holding MSINFO32.EXE: started;
+#   3. the second location's folder without MSINFO32.EXE: the message, no start;
+#   4. no wine on PATH: the message, no start.
+set -uo pipefail
+demo=$1
+standin=$2
+artifacts=$3
+mkdir -p "$artifacts"
+work=$(mktemp -d)
+prefix=$work/prefix
+log=$artifacts/sysinfo-native.log
+: >"$log"
+export WINEPREFIX=$prefix
+export WINEDEBUG=-all
+export WINEARCH=win32
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+failures=0
+first='HKLM\SOFTWARE\Microsoft\Shared Tools\MSINFO'
+second='HKLM\SOFTWARE\Microsoft\Shared Tools Location'
+message='System Information Is Unavailable At This Time'
+
+fail() { echo "FAIL: $*" | tee -a "$log" >&2; failures=$((failures + 1)); }
+pass() { echo "ok: $*" | tee -a "$log"; }
+wine_cmd() { timeout --kill-after=10 120 wine "$@"; }
+stop_server() {
+  timeout 60 wineserver -k >>"$log" 2>&1
+  timeout 60 wineserver -w >>"$log" 2>&1
+}
+cleanup() {
+  [ -d "$prefix" ] && stop_server
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+poll() {
+  local limit=$1
+  shift
+  local i
+  for ((i = 0; i < limit; i++)); do
+    "$@" && return 0
+    sleep 1
+  done
+  return 1
+}
+
+mkdir -p "$prefix"
+if ! timeout 900 wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/.update-timestamp" ]; then
+  fail "wineboot --init failed"
+  exit 1
+fi
+drive_c=$prefix/drive_c
+mkdir -p "$drive_c/Tools/System Info" "$drive_c/SysInfo" "$drive_c/Empty"
+cp "$standin" "$drive_c/Tools/System Info/standin.exe"
+cp "$standin" "$drive_c/SysInfo/msinfo32.exe"
+
+# set_locations <first path or -> <second folder or ->: the registry as a
+# Windows program sets it, saved to the prefix's files before the native run.
+set_locations() {
+  wine_cmd reg delete "$first" /f >>"$log" 2>&1
+  wine_cmd reg delete "$second" /f >>"$log" 2>&1
+  if [ "$1" != - ]; then wine_cmd reg add "$first" /v PATH /t REG_SZ /d "$1" /f >>"$log" 2>&1 || fail "reg add PATH"; fi
+  if [ "$2" != - ]; then wine_cmd reg add "$second" /v MSINFO /t REG_SZ /d "$2" /f >>"$log" 2>&1 || fail "reg add MSINFO"; fi
+  stop_server
+}
+
+# The marker the stand-in writes beside itself, named after the path it was
+# started by (whose case may differ from the file's).
+marker_in() { find "$1" -maxdepth 1 -iname "$2" -print -quit; }
+started() { [ -n "$(marker_in "$1" "$2")" ]; }
+
+# run_demo <expect start: yes|no> <folder> <marker name> <name> [env...]
+run_demo() {
+  local expect=$1 folder=$2 marker_name=$3 name=$4
+  shift 4
+  find "$folder" -maxdepth 1 -iname "$marker_name" -delete
+  local out
+  out=$(printf '\n' | timeout 60 env "$@" "$demo" --sysinfo 2>&1)
+  echo "== $name: $out" >>"$log"
+  if [ "$expect" = yes ]; then
+    if poll 90 started "$folder" "$marker_name"; then
+      sleep 1
+      local marker
+      marker=$(marker_in "$folder" "$marker_name")
+      pass "$name: the program was started"
+      tr -d '\r' <"$marker" >>"$log"
+      grep -q '^command=' "$marker" || fail "$name: marker without a command line"
+    else
+      fail "$name: no marker $marker_name in $folder"
+    fi
+    if grep -Fq "$message" <<<"$out"; then fail "$name: the message was shown"; fi
+  else
+    if grep -Fq "$message" <<<"$out"; then pass "$name: the message was shown"; else fail "$name: no message: $out"; fi
+    sleep 3
+    if started "$folder" "$marker_name"; then fail "$name: something was started"; else pass "$name: nothing started"; fi
+  fi
+  stop_server
+}
+
+set_locations 'C:\Tools\System Info\standin.exe' 'C:\Empty'
+run_demo yes "$drive_c/Tools/System Info" standin.exe.ran first-location
+
+set_locations - 'C:\SysInfo'
+run_demo yes "$drive_c/SysInfo" msinfo32.exe.ran second-location
+
+set_locations - 'C:\Empty'
+run_demo no "$drive_c/SysInfo" msinfo32.exe.ran second-without-program
+
+set_locations - 'C:\SysInfo'
+run_demo no "$drive_c/SysInfo" msinfo32.exe.ran no-wine PATH=/nonexistent
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed; log: $log" >&2
+  exit 1
+fi
+echo "all checks passed"
