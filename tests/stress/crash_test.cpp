@@ -97,21 +97,21 @@ class Harness {
 
   void Reset() { ws_.Reset(scenario_); }
 
-  stress::RunSpec Spec() const {
-    stress::RunSpec spec;
-    spec.program = SKELVIN_PROGRAM;
-    spec.scratch = ws_.root();
-    spec.env["WINEPREFIX"] = ws_.prefix().string();
-    spec.env["TMPDIR"] = (ws_.root() / "tmp").string();
-    if (scenario_.win64) spec.env["WINEARCH"] = "win64";
-    return spec;
+  stress::RunPlan Plan() const {
+    stress::RunPlan plan;
+    plan.program = SKELVIN_PROGRAM;
+    plan.scratch = ws_.root();
+    plan.env["WINEPREFIX"] = ws_.prefix().string();
+    plan.env["TMPDIR"] = (ws_.root() / "tmp").string();
+    if (scenario_.win64) plan.env["WINEARCH"] = "win64";
+    return plan;
   }
-  stress::RunSpec Interposed(long k, const char* action) const {
-    stress::RunSpec spec = Spec();
-    spec.env["LD_PRELOAD"] = SKELVIN_INTERPOSER;
-    spec.env["SKELVIN_FAULT_AT"] = std::to_string(k);
-    spec.env["SKELVIN_FAULT_ACTION"] = action;
-    return spec;
+  stress::RunPlan Interposed(long k, const char* action) const {
+    stress::RunPlan plan = Plan();
+    plan.env["LD_PRELOAD"] = SKELVIN_INTERPOSER;
+    plan.env["SKELVIN_FAULT_AT"] = std::to_string(k);
+    plan.env["SKELVIN_FAULT_ACTION"] = action;
+    return plan;
   }
   stress::FileState State() const {
     const std::optional<fs::path> base =
@@ -138,7 +138,7 @@ class Harness {
     const stress::FileState state = State();
     EXPECT_TRUE(state.parsed) << what << ": " << state.why;
     EXPECT_GE(state.applied, 0) << what << ": torn or lost: " << state.why;
-    ExpectCompleted(stress::Run(Spec()), what + ", then a full run");
+    ExpectCompleted(stress::Run(Plan()), what + ", then a full run");
     return state.applied;
   }
 
@@ -208,7 +208,7 @@ TEST(RandomKill, AThousandRunsKilledAtRandomMomentsLoseNothing) {
     std::vector<std::chrono::nanoseconds> took;
     for (int i = 0; i < 5; ++i) {
       harnesses.back()->Reset();
-      const stress::RunResult run = stress::Run(harnesses.back()->Spec());
+      const stress::RunResult run = stress::Run(harnesses.back()->Plan());
       harnesses.back()->ExpectCompleted(run, std::string(scenario.name) + ": calibration");
       took.push_back(run.took);
     }
@@ -224,12 +224,12 @@ TEST(RandomKill, AThousandRunsKilledAtRandomMomentsLoseNothing) {
     const std::size_t which = i % harnesses.size();
     Harness& harness = *harnesses[which];
     harness.Reset();
-    stress::RunSpec spec = harness.Spec();
-    spec.kill_after = std::chrono::nanoseconds(
+    stress::RunPlan plan = harness.Plan();
+    plan.kill_after = std::chrono::nanoseconds(
         std::uniform_int_distribution<long long>(0, spans[which].count())(random));
-    const stress::RunResult run = stress::Run(spec);
+    const stress::RunResult run = stress::Run(plan);
     const std::string what = std::string(kScenarios[which].name) + ": run " + std::to_string(i) + " killed after " +
-                             std::to_string(spec.kill_after->count()) + " ns";
+                             std::to_string(plan.kill_after->count()) + " ns";
     if (run.exited) {
       harness.ExpectCompleted(run, what + " (finished first)");
       spans[which] = std::max<std::chrono::nanoseconds>(spans[which] * 9 / 10, 100us);

@@ -18,19 +18,19 @@ std::string ReadFile(const std::filesystem::path& file) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-RunResult Run(const RunSpec& spec) {
-  const std::string out_file = (spec.scratch / "stdout").string();
-  const std::string err_file = (spec.scratch / "stderr").string();
+RunResult Run(const RunPlan& plan) {
+  const std::string out_file = (plan.scratch / "stdout").string();
+  const std::string err_file = (plan.scratch / "stderr").string();
   std::vector<std::string> env_text;
   for (const char* name : {"PATH", "HOME", "LANG"}) {
     if (const char* value = std::getenv(name)) env_text.push_back(std::string(name) + "=" + value);
   }
   env_text.push_back("WINEDEBUG=-all");
-  for (const auto& [name, value] : spec.env) env_text.push_back(name + "=" + value);
+  for (const auto& [name, value] : plan.env) env_text.push_back(name + "=" + value);
   std::vector<char*> envp;
   for (std::string& entry : env_text) envp.push_back(entry.data());
   envp.push_back(nullptr);
-  std::string program = spec.program.string();
+  std::string program = plan.program.string();
   char* argv[] = {program.data(), nullptr};
 
   RunResult result;
@@ -48,8 +48,8 @@ RunResult Run(const RunSpec& spec) {
     ::_exit(127);
   }
   if (child < 0) return result;
-  if (spec.kill_after) {
-    const auto ns = spec.kill_after->count();
+  if (plan.kill_after) {
+    const auto ns = plan.kill_after->count();
     struct timespec delay{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     ::nanosleep(&delay, nullptr);
     ::kill(child, SIGKILL);

@@ -19,14 +19,14 @@ struct RunResult {
   std::chrono::nanoseconds took{};
 };
 
-struct RunSpec {
+struct RunPlan {
   std::filesystem::path program;
   std::map<std::string, std::string> env;  // added to a minimal environment
   std::optional<std::chrono::nanoseconds> kill_after;
   std::filesystem::path scratch;  // where stdout and stderr are kept
 };
 
-RunResult Run(const RunSpec& spec);
+RunResult Run(const RunPlan& plan);
 
 std::string ReadFile(const std::filesystem::path& file);
 
