@@ -11,50 +11,13 @@ set -uo pipefail
 demo=$1
 standin=$2
 artifacts=$3
-mkdir -p "$artifacts"
-work=$(mktemp -d)
-prefix=$work/prefix
-log=$artifacts/sysinfo-native.log
-: >"$log"
-export WINEPREFIX=$prefix
-export WINEDEBUG=-all
-export WINEARCH=win32
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
-failures=0
+source "$(dirname "$0")/../../support/wine_e2e.sh"
+e2e_begin "$artifacts/sysinfo-native.log" win32
 first='HKLM\SOFTWARE\Microsoft\Shared Tools\MSINFO'
 second='HKLM\SOFTWARE\Microsoft\Shared Tools Location'
 message='System Information Is Unavailable At This Time'
 
-fail() { echo "FAIL: $*" | tee -a "$log" >&2; failures=$((failures + 1)); }
-pass() { echo "ok: $*" | tee -a "$log"; }
-wine_cmd() { timeout --kill-after=10 120 wine "$@"; }
-stop_server() {
-  timeout 60 wineserver -k >>"$log" 2>&1
-  timeout 60 wineserver -w >>"$log" 2>&1
-}
-cleanup() {
-  [ -d "$prefix" ] && stop_server
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-poll() {
-  local limit=$1
-  shift
-  local i
-  for ((i = 0; i < limit; i++)); do
-    "$@" && return 0
-    sleep 1
-  done
-  return 1
-}
-
-mkdir -p "$prefix"
-if ! timeout 900 wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/.update-timestamp" ]; then
-  fail "wineboot --init failed"
-  exit 1
-fi
+e2e_boot
 drive_c=$prefix/drive_c
 mkdir -p "$drive_c/Tools/System Info" "$drive_c/SysInfo" "$drive_c/Empty"
 cp "$standin" "$drive_c/Tools/System Info/standin.exe"
@@ -67,7 +30,7 @@ set_locations() {
   wine_cmd reg delete "$second" /f >>"$log" 2>&1
   if [ "$1" != - ]; then wine_cmd reg add "$first" /v PATH /t REG_SZ /d "$1" /f >>"$log" 2>&1 || fail "reg add PATH"; fi
   if [ "$2" != - ]; then wine_cmd reg add "$second" /v MSINFO /t REG_SZ /d "$2" /f >>"$log" 2>&1 || fail "reg add MSINFO"; fi
-  stop_server
+  e2e_stop_server
 }
 
 # The marker the stand-in writes beside itself, named after the path it was
@@ -100,7 +63,7 @@ run_demo() {
     sleep 3
     if started "$folder" "$marker_name"; then fail "$name: something was started"; else pass "$name: nothing started"; fi
   fi
-  stop_server
+  e2e_stop_server
 }
 
 set_locations 'C:\Tools\System Info\standin.exe' 'C:\Empty'

@@ -16,70 +16,13 @@ demo=$1
 probe=$2
 standin=$3
 artifacts=$4
-mkdir -p "$artifacts"
-work=$(mktemp -d)
-prefix=$work/prefix
-log=$artifacts/about-win32.log
-: >"$log"
-export WINEPREFIX=$prefix
-export WINEDEBUG=-all
-export WINEARCH=win32
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
-failures=0
-xvfb_pid=
 demo_pid=
-server_running=0
+source "$(dirname "$0")/../../support/wine_e2e.sh"
+e2e_begin "$artifacts/about-win32.log" win32
+e2e_on_exit() { if [ -n "$demo_pid" ] && kill -0 "$demo_pid" 2>/dev/null; then kill "$demo_pid"; fi; }
 
-fail() { echo "FAIL: $*" | tee -a "$log" >&2; failures=$((failures + 1)); }
-pass() { echo "ok: $*" | tee -a "$log"; }
-note() { echo "$*" >>"$log"; }
-wine_cmd() { timeout --kill-after=10 120 wine "$@"; }
-stop_server() {
-  if [ "$server_running" = 1 ]; then
-    timeout 60 wineserver -k >>"$log" 2>&1
-    timeout 60 wineserver -w >>"$log" 2>&1
-    server_running=0
-  fi
-}
-cleanup() {
-  if [ -n "$demo_pid" ] && kill -0 "$demo_pid" 2>/dev/null; then kill "$demo_pid"; fi
-  stop_server
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-poll() {  # poll <seconds> <command...>
-  local limit=$1
-  shift
-  local i
-  for ((i = 0; i < limit * 5; i++)); do
-    "$@" && return 0
-    sleep 0.2
-  done
-  return 1
-}
-
-# 1. Display, then prefix and server: the prefix's desktop is made on this
-#    display (a desktop made without one takes no windows of ours).
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >>"$log" 2>&1 &
-xvfb_pid=$!
-if ! poll 20 test -s "$work/display"; then
-  fail "Xvfb did not start"
-  exit 1
-fi
-export DISPLAY=:$(head -n1 "$work/display")
-note "== display $DISPLAY"
-mkdir -p "$prefix"
-timeout 60 wineserver -p </dev/null >>"$log" 2>&1 && server_running=1
-if ! timeout 900 wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/.update-timestamp" ]; then
-  fail "wineboot --init failed"
-  exit 1
-fi
+e2e_display
+e2e_boot
 
 caption='About Skelvin Patch'
 find_window() {  # sets $window to the X window of that exact name

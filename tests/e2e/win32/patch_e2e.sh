@@ -24,17 +24,10 @@ artifacts=$5
 work_root=$6
 
 name=$arch-$scenario
-mkdir -p "$artifacts" "$work_root"
-work=$(mktemp -d "$work_root/e2e-$name.XXXXXX")
-prefix=$work/prefix
-log=$artifacts/$name.log
-: >"$log"
-
-export WINEPREFIX=$prefix
-export WINEDEBUG=-all
-export WINEARCH=$arch
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
+program_pid=
+source "$(dirname "$0")/../../support/wine_e2e.sh"
+e2e_begin "$artifacts/$name.log" "$arch" "$work_root"
+e2e_on_exit() { if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then kill "$program_pid"; fi; }
 
 formats='HKLM\Software\Mediamatics\DVD Express\ActiveMovie Decoder\Formats'
 runonce='HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce'
@@ -42,67 +35,11 @@ probe='HKCU\Software\SkelvinRestartProbe'
 reg_view=()
 [ "$arch" = win64 ] && reg_view=(/reg:64)
 
-xvfb_pid=
-program_pid=
-server_running=0
-failures=0
-
-fail() { echo "FAIL: $*" | tee -a "$log" >&2; failures=$((failures + 1)); }
-pass() { echo "ok: $*" | tee -a "$log"; }
-note() { echo "$*" >>"$log"; }
-wine_cmd() { timeout --kill-after=10 "${WINE_TIMEOUT:-120}" wine "$@"; }
-
-stop_server() {
-  if [ "$server_running" = 1 ]; then
-    timeout 60 wineserver -k >>"$log" 2>&1
-    timeout 60 wineserver -w >>"$log" 2>&1
-    server_running=0
-  fi
-}
-
-cleanup() {
-  if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then kill "$program_pid"; fi
-  stop_server
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Polls "$@" once a second for up to $timeout seconds; status 0 once it succeeds.
-poll() {
-  local timeout=$1
-  shift
-  local i
-  for ((i = 0; i < timeout; i++)); do
-    "$@" && return 0
-    sleep 1
-  done
-  return 1
-}
-
-# 0. A display of our own, before Wine first starts in the prefix: a
-# desktop created without one can leave the first window of a run unshown.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >>"$log" 2>&1 &
-xvfb_pid=$!
-if ! poll 20 test -s "$work/display"; then
-  fail "Xvfb did not start"
-  exit 1
-fi
-display=:$(head -n1 "$work/display")
-export DISPLAY=$display
-note "== display $display"
-
-# 1. A fresh prefix with a server that stays up between the commands.
-note "== prefix $prefix ($arch)"
-mkdir -p "$prefix"
-timeout 60 wineserver -p </dev/null >>"$log" 2>&1 && server_running=1
-if ! timeout 900 wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/.update-timestamp" ]; then
-  fail "wineboot --init failed"
-  exit 1
-fi
+# 0. A display of our own, then 1. a fresh prefix whose server stays up
+# between the commands.
+e2e_display
+display=$DISPLAY
+e2e_boot
 
 # 2. The restart probe.
 if ! wine_cmd reg add "$runonce" "${reg_view[@]}" /v SkelvinRestartProbe /t REG_SZ \
@@ -204,7 +141,7 @@ else
 fi
 
 # 8. Where the values live on disk (the server saves when it stops).
-stop_server
+e2e_stop_server
 section() {  # the lines of one key's section in a .reg file (key as written there)
   SECTION_KEY=$2 awk 'index($0, "[" ENVIRON["SECTION_KEY"] "]") == 1 {inside = 1; next} /^\[/ {inside = 0} inside' "$1"
 }

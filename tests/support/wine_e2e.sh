@@ -1,0 +1,90 @@
+# Sourced by the end-to-end scripts that drive real Wine: a temporary prefix
+# of the run's own, logging, polling, its own Xvfb display and wineserver,
+# and the clean-up of all of them when the script exits.
+#
+#   e2e_begin <log file> <arch> [work root]   the prefix is "$prefix"
+#   e2e_display                               starts Xvfb, exports DISPLAY
+#   e2e_boot                                  wineserver -p, wineboot --init
+#   e2e_stop_server                           wineserver -k, then -w
+# A script may define e2e_on_exit to stop programs of its own first.
+
+e2e_begin() {
+  log=$1
+  mkdir -p "$(dirname "$log")"
+  : >"$log"
+  if [ -n "${3:-}" ]; then
+    mkdir -p "$3"
+    work=$(mktemp -d "$3/e2e.XXXXXX")
+  else
+    work=$(mktemp -d)
+  fi
+  prefix=$work/prefix
+  export WINEPREFIX=$prefix
+  export WINEDEBUG=-all
+  export WINEARCH=$2
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY
+  failures=0
+  xvfb_pid=
+  server_running=0
+  trap e2e_cleanup EXIT
+}
+
+fail() { echo "FAIL: $*" | tee -a "$log" >&2; failures=$((failures + 1)); }
+pass() { echo "ok: $*" | tee -a "$log"; }
+note() { echo "$*" >>"$log"; }
+wine_cmd() { timeout --kill-after=10 "${WINE_TIMEOUT:-120}" wine "$@"; }
+
+# poll <seconds> <command...>: status 0 as soon as the command succeeds.
+poll() {
+  local limit=$1
+  shift
+  local i
+  for ((i = 0; i < limit * 5; i++)); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# A display of the run's own, started before Wine first runs in the prefix:
+# a desktop created without one can leave the run's first window unshown.
+e2e_display() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >>"$log" 2>&1 &
+  xvfb_pid=$!
+  if ! poll 20 test -s "$work/display"; then
+    fail "Xvfb did not start"
+    exit 1
+  fi
+  export DISPLAY=:$(head -n1 "$work/display")
+  note "== display $DISPLAY"
+}
+
+# A set-up prefix whose wineserver stays up between the script's commands.
+e2e_boot() {
+  note "== prefix $prefix ($WINEARCH)"
+  mkdir -p "$prefix"
+  timeout 60 wineserver -p </dev/null >>"$log" 2>&1 && server_running=1
+  if ! timeout 900 wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/.update-timestamp" ]; then
+    fail "wineboot --init failed"
+    exit 1
+  fi
+}
+
+e2e_stop_server() {
+  if [ -d "$prefix" ]; then
+    timeout 60 wineserver -k >>"$log" 2>&1
+    timeout 60 wineserver -w >>"$log" 2>&1
+  fi
+  server_running=0
+}
+
+e2e_cleanup() {
+  if declare -F e2e_on_exit >/dev/null; then e2e_on_exit; fi
+  e2e_stop_server
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
