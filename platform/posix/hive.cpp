@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <cwctype>
+#include <utility>
 #include <locale.h>
 #include <wctype.h>
 
@@ -73,50 +74,105 @@ int HexValue(char c) {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
+// "00" .. "ff".
+constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
+  std::array<std::array<char, 2>, 256> t{};
+  for (std::size_t i = 0; i < t.size(); ++i) t[i] = {kHexDigits[i >> 4], kHexDigits[i & 0xF]};
+  return t;
+}();
+
 void AppendHex(std::string& out, std::uint64_t v, int min_digits) {
   char buf[16];
-  int n = 0;
+  int n = 16;
   do {
-    buf[n++] = kHexDigits[v & 0xF];
+    buf[--n] = kHexDigits[v & 0xF];
     v >>= 4;
   } while (v != 0);
-  for (int i = n; i < min_digits; ++i) out.push_back('0');
-  while (n > 0) out.push_back(buf[--n]);
+  if (16 - n < min_digits) out.append(static_cast<std::size_t>(min_digits - (16 - n)), '0');
+  out.append(buf + n, static_cast<std::size_t>(16 - n));
 }
 
 void AppendOctal(std::string& out, unsigned v, int min_digits) {
-  char buf[8];
-  int n = 0;
+  char buf[12];
+  int n = 12;
   do {
-    buf[n++] = static_cast<char>('0' + (v & 7));
+    buf[--n] = static_cast<char>('0' + (v & 7));
     v >>= 3;
   } while (v != 0);
-  for (int i = n; i < min_digits; ++i) out.push_back('0');
-  while (n > 0) out.push_back(buf[--n]);
+  if (12 - n < min_digits) out.append(static_cast<std::size_t>(min_digits - (12 - n)), '0');
+  out.append(buf + n, static_cast<std::size_t>(12 - n));
 }
 
 void AppendDecimal(std::string& out, std::uint32_t v) {
   char buf[12];
-  int n = 0;
+  int n = 12;
   do {
-    buf[n++] = static_cast<char>('0' + v % 10);
+    buf[--n] = static_cast<char>('0' + v % 10);
     v /= 10;
   } while (v != 0);
-  while (n > 0) out.push_back(buf[--n]);
+  out.append(buf + n, static_cast<std::size_t>(12 - n));
 }
 
-// Writes units escaped; `escape` holds the two extra characters that take a
-// backslash. A NUL in last position is not written. Returns the count of
-// characters written.
-std::size_t DumpString(std::string& out, std::u16string_view s, const char (&escape)[3]) {
+// The printable ASCII characters written as they are, for one pair of
+// characters that take a backslash (with the backslash itself).
+struct PlainSet {
+  std::array<bool, 128> plain{};
+};
+
+constexpr PlainSet MakePlainSet(char a, char b) {
+  PlainSet set;
+  for (int c = 32; c < 128; ++c) set.plain[c] = c != '\\' && c != a && c != b;
+  return set;
+}
+
+constexpr PlainSet kPlainInQuotes = MakePlainSet('"', '"');
+constexpr PlainSet kPlainInBrackets = MakePlainSet('[', ']');
+
+// UTF-16 units stored little-endian (REG_SZ and the like).
+struct LittleEndianUnits {
+  const BYTE* bytes;
+  std::size_t count;
+  std::size_t size() const { return count; }
+  char16_t operator[](std::size_t i) const { return static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)); }
+};
+
+// A string followed by a NUL unit.
+struct WithNul {
+  std::u16string_view s;
+  std::size_t size() const { return s.size() + 1; }
+  char16_t operator[](std::size_t i) const { return i < s.size() ? s[i] : u'\0'; }
+};
+
+// Writes units escaped; characters outside `set` take a backslash. A NUL in
+// last position is not written. Returns the count of characters written.
+template <typename Units>
+std::size_t DumpString(std::string& out, const Units& s, const PlainSet& set) {
   static constexpr char kEscapes[33] = ".......abtnvfr.............e....";
   const std::size_t start = out.size();
-  for (std::size_t i = 0; i < s.size(); ++i) {
+  const std::size_t n = s.size();
+  std::size_t i = 0;
+  while (i < n) {
+    // A run written as it is, in one piece.
+    std::size_t j = i;
+    while (j < n) {
+      const char16_t c = s[j];
+      if (c >= 128 || !set.plain[c]) break;
+      ++j;
+    }
+    if (j > i) {
+      const std::size_t at = out.size();
+      out.resize(at + (j - i));
+      char* p = out.data() + at;
+      for (std::size_t k = i; k < j; ++k) *p++ = static_cast<char>(s[k]);
+      i = j;
+      if (i == n) break;
+    }
     const char16_t c = s[i];
-    const bool has_next = i + 1 < s.size();
+    const bool has_next = i + 1 < n;
+    ++i;
     if (c > 127) {
       out += "\\x";
-      const bool hex_follows = has_next && s[i + 1] < 128 && IsXDigit(static_cast<char>(s[i + 1]));
+      const bool hex_follows = has_next && s[i] < 128 && IsXDigit(static_cast<char>(s[i]));
       AppendHex(out, c, hex_follows ? 4 : 1);
       continue;
     }
@@ -126,31 +182,22 @@ std::size_t DumpString(std::string& out, std::u16string_view s, const char (&esc
       if (kEscapes[c] != '.') {
         out.push_back(kEscapes[c]);
       } else {
-        const bool octal_follows = has_next && s[i + 1] >= u'0' && s[i + 1] <= u'7';
+        const bool octal_follows = has_next && s[i] >= u'0' && s[i] <= u'7';
         AppendOctal(out, c, octal_follows ? 3 : 1);
       }
       continue;
     }
-    const char ch = static_cast<char>(c);
-    if (ch == '\\' || ch == escape[0] || ch == escape[1]) out.push_back('\\');
-    out.push_back(ch);
+    out.push_back('\\');
+    out.push_back(static_cast<char>(c));
   }
   return out.size() - start;
 }
 
-std::u16string_view DataAsUnits(const std::vector<BYTE>& data, std::u16string& storage) {
-  storage.resize(data.size() / 2);
-  for (std::size_t i = 0; i < storage.size(); ++i) {
-    storage[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  }
-  return storage;
-}
-
-void DumpValue(std::string& out, const Value& value, std::u16string& scratch) {
+void DumpValue(std::string& out, const Value& value) {
   std::size_t count;
   if (!value.name.empty()) {
     out.push_back('"');
-    count = 1 + DumpString(out, value.name, "\"\"");
+    count = 1 + DumpString(out, std::u16string_view(value.name), kPlainInQuotes);
     out += "\"=";
     count += 2;
   } else {
@@ -170,7 +217,7 @@ void DumpValue(std::string& out, const Value& value, std::u16string& scratch) {
         out += "):";
       }
       out.push_back('"');
-      DumpString(out, DataAsUnits(data, scratch), "\"\"");
+      DumpString(out, LittleEndianUnits{data.data(), data.size() / 2}, kPlainInQuotes);
       out += "\"\n";
       return;
     case kRegDword:
@@ -193,17 +240,28 @@ void DumpValue(std::string& out, const Value& value, std::u16string& scratch) {
     out += "):";
   }
   count += out.size() - tag_start;
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    out.push_back(kHexDigits[data[i] >> 4]);
-    out.push_back(kHexDigits[data[i] & 0xF]);
-    count += 2;
-    if (i + 1 < data.size()) {
-      out.push_back(',');
-      if (++count > 76) {
-        out += "\\\n  ";
-        count = 2;
+  const std::size_t n = data.size();
+  if (n != 0) {
+    // Two digits and a comma a byte; after the first break, a break at
+    // most every 25 bytes.
+    const std::size_t at = out.size();
+    out.resize(at + 3 * n + 4 * (n / 24 + 2));
+    char* const begin = out.data() + at;
+    char* p = begin;
+    for (std::size_t i = 0; i < n; ++i) {
+      std::memcpy(p, kHexPairs[data[i]].data(), 2);
+      p += 2;
+      count += 2;
+      if (i + 1 < n) {
+        *p++ = ',';
+        if (++count > 76) {
+          std::memcpy(p, "\\\n  ", 4);
+          p += 4;
+          count = 2;
+        }
       }
     }
+    out.resize(at + static_cast<std::size_t>(p - begin));
   }
   out.push_back('\n');
 }
@@ -214,9 +272,9 @@ bool KeyIsWritten(const Key& key) {
   return !key.values().empty() || key.subkeys().empty() || key.class_name().has_value() || key.is_link();
 }
 
-void DumpSection(std::string& out, const Key& key, std::string_view path, std::u16string& scratch) {
-  out += "\n[";
-  out += path;
+// A key's section after its path: "] " and the header's seconds, #time,
+// #class, #link and the values.
+void DumpSection(std::string& out, const Key& key) {
   out += "] ";
   // Wrapping arithmetic and truncating division, as the server's C code does.
   const auto since_1970 =
@@ -229,13 +287,11 @@ void DumpSection(std::string& out, const Key& key, std::string_view path, std::u
   out.push_back('\n');
   if (key.class_name()) {
     out += "#class=\"";
-    std::u16string with_nul = *key.class_name();
-    with_nul.push_back(u'\0');
-    DumpString(out, with_nul, "\"\"");
+    DumpString(out, WithNul{*key.class_name()}, kPlainInQuotes);
     out += "\"\n";
   }
   if (key.is_link()) out += "#link\n";
-  for (const Value& value : key.values()) DumpValue(out, value, scratch);
+  for (const Value& value : key.values()) DumpValue(out, value);
 }
 
 // ---------------------------------------------------------------------------
@@ -307,6 +363,21 @@ std::optional<std::size_t> ParseString(std::string_view s, std::size_t i, int en
   const std::size_t n = s.size();
   auto at = [&](std::size_t k) -> unsigned char { return k < n ? static_cast<unsigned char>(s[k]) : 0; };
   while (i < n && static_cast<unsigned char>(s[i]) != endchar) {
+    // A run of plain ASCII, copied in one piece.
+    std::size_t j = i;
+    while (j < n) {
+      const auto ch = static_cast<unsigned char>(s[j]);
+      if (ch >= 0x80 || ch == '\\' || ch == endchar) break;
+      ++j;
+    }
+    if (j > i) {
+      const std::size_t at = out.size();
+      out.resize(at + (j - i));
+      char16_t* p = out.data() + at;
+      for (std::size_t k = i; k < j; ++k) *p++ = static_cast<unsigned char>(s[k]);
+      i = j;
+      continue;
+    }
     if (s[i] == '\\') {
       ++i;
       if (i >= n) break;
@@ -442,6 +513,11 @@ class Loader {
   std::vector<Key*> path_;           // root .. the current section's key
   std::int64_t section_modif_ = 0;   // from the current section's header
   std::u16string text_;              // scratch
+  std::u16string name_;              // scratch for value names
+  // The current section's key name, path_[k + 1] being the key of its
+  // component k: a following section that starts with the same components
+  // has the same keys.
+  std::u16string section_name_;
 };
 
 std::optional<Hive> Loader::Run() {
@@ -470,6 +546,7 @@ std::optional<Hive> Loader::Run() {
   EndSection();
   // Without its own section the root's time is that of the load.
   if (!root_section_ || hive_.root.modif() == 0) hive_.root.set_modif(now_);
+  hive_.size_hint = reader_.bytes.size();
   return std::move(hive_);
 }
 
@@ -534,23 +611,44 @@ bool Loader::KeyLine(std::string_view line) {
   i = SkipSpaces(line, i);
   if (i < line.size()) return Fail("expected the end of the line after the key's time stamp, found " + Found(line.substr(i)));
 
-  path_.clear();
-  path_.push_back(&hive_.root);
+  if (path_.empty()) path_.push_back(&hive_.root);
   if (name.empty() || name.front() == u'\0') {
     root_section_ = true;
+    path_.resize(1);
+    section_name_.clear();
     return true;
   }
+  // The components within the part the previous section's name shares
+  // with this one, up to a separator in both, are the previous keys.
+  const std::u16string_view previous = section_name_;
+  const std::size_t limit = std::min(previous.size(), name.size());
+  std::size_t shared = 0;
+  while (shared < limit && previous[shared] == name[shared]) ++shared;
   Key* key = &hive_.root;
+  std::size_t depth = 0;  // components walked
+  bool same = true;       // all of them as in the previous section
+  const std::size_t n = name.size();
   std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = name.find(u'\\', start);
-    if (end == std::u16string::npos) end = name.size();
+  while (start <= n) {
+    std::size_t end = start;
+    while (end < n && name[end] != u'\\') ++end;
     if (end > start) {
-      key = &key->AddSubkey(std::u16string_view(name).substr(start, end - start), 0);
-      path_.push_back(key);
+      if (same && end <= shared && (end == previous.size() || previous[end] == u'\\')) {
+        key = path_[depth + 1];
+      } else {
+        if (same) {
+          same = false;
+          path_.resize(depth + 1);
+        }
+        key = &key->AddSubkey(std::u16string_view(name).substr(start, end - start), 0);
+        path_.push_back(key);
+      }
+      ++depth;
     }
     start = end + 1;
   }
+  if (same) path_.resize(depth + 1);
+  section_name_.swap(name);
   return true;
 }
 
@@ -597,7 +695,8 @@ bool Loader::KeyOption(std::string_view line) {
 }
 
 bool Loader::ValueLine(std::string_view line) {
-  std::u16string name;
+  std::u16string& name = name_;
+  name.clear();
   std::size_t i;
   if (line.front() == '@') {
     i = 1;
@@ -717,6 +816,7 @@ int CompareNames(std::u16string_view a, std::u16string_view b) {
   const LowerTable& lower = Lower();
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
     const int d = static_cast<int>(lower(a[i])) - static_cast<int>(lower(b[i]));
     if (d != 0) return d;
   }
@@ -740,6 +840,54 @@ Key::~Key() {
     for (std::unique_ptr<Key>& child : key->subkeys_) pending.push_back(std::move(child));
     key->subkeys_.clear();
   }
+}
+
+Key::Key(Key&& other) noexcept
+    : name_(std::move(other.name_)),
+      modif_(other.modif_),
+      class_(std::move(other.class_)),
+      link_(other.link_),
+      volatile_(other.volatile_),
+      subkeys_(std::move(other.subkeys_)),
+      values_(std::move(other.values_)),
+      section_(std::move(other.section_)),
+      section_valid_(std::exchange(other.section_valid_, false)),
+      saved_name_(std::move(other.saved_name_)),
+      saved_name_valid_(std::exchange(other.saved_name_valid_, false)) {}
+
+Key& Key::operator=(Key&& other) noexcept {
+  if (this == &other) return *this;
+  Key old(std::move(*this));  // its subtree goes without recursion
+  name_ = std::move(other.name_);
+  modif_ = other.modif_;
+  class_ = std::move(other.class_);
+  link_ = other.link_;
+  volatile_ = other.volatile_;
+  subkeys_ = std::move(other.subkeys_);
+  values_ = std::move(other.values_);
+  section_ = std::move(other.section_);
+  section_valid_ = std::exchange(other.section_valid_, false);
+  saved_name_ = std::move(other.saved_name_);
+  saved_name_valid_ = std::exchange(other.saved_name_valid_, false);
+  return *this;
+}
+
+std::string_view Key::SavedName() const {
+  if (!saved_name_valid_) {
+    saved_name_.clear();
+    DumpString(saved_name_, std::u16string_view(name_), kPlainInBrackets);
+    saved_name_valid_ = true;
+  }
+  return saved_name_;
+}
+
+std::string_view Key::SectionText() const {
+  if (!section_valid_) {
+    section_.clear();
+    DumpSection(section_, *this);
+    section_valid_ = true;
+  }
+  return section_;
 }
 
 Key* Key::FindSubkey(std::u16string_view name) const {
@@ -777,6 +925,7 @@ const Value* Key::FindValue(std::u16string_view name) const {
 }
 
 void Key::SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data) {
+  Changed();
   if (values_.empty() || CompareNames(values_.back().name, name) < 0) {
     values_.push_back(Value{std::u16string(name), type, std::move(data)});
     return;
@@ -794,6 +943,7 @@ void Key::SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data)
 bool Key::RemoveValue(std::u16string_view name) {
   auto it = LowerBound(values_, name, ValueName);
   if (it == values_.end() || CompareNames(it->name, name) != 0) return false;
+  Changed();
   values_.erase(it);
   return true;
 }
@@ -802,11 +952,12 @@ std::optional<Hive> Parse(std::string_view bytes, ParseError* error) { return Lo
 
 std::string Save(const Hive& hive) {
   std::string out;
-  out.reserve(4096);
+  // A file about as long as the one parsed, with room for a few changes.
+  out.reserve(hive.size_hint + hive.size_hint / 16 + 4096);
   out += kHeader;
   out.push_back('\n');
   out += kBranchPrefix;
-  DumpString(out, hive.branch, "[]");
+  DumpString(out, std::u16string_view(hive.branch), kPlainInBrackets);
   out.push_back('\n');
   if (hive.arch == Arch::kWin32) out += "\n#arch=win32\n";
   if (hive.arch == Arch::kWin64) out += "\n#arch=win64\n";
@@ -819,11 +970,14 @@ std::string Save(const Hive& hive) {
     std::size_t path_length;  // of the parent's path, restored on leaving
   };
   std::string path;
-  std::u16string scratch;
   std::vector<Frame> stack;
   auto enter = [&](const Key& key, std::size_t parent_path_length) {
     if (key.is_volatile()) return;
-    if (KeyIsWritten(key)) DumpSection(out, key, path, scratch);
+    if (KeyIsWritten(key)) {
+      out += "\n[";
+      out += path;
+      out += key.SectionText();
+    }
     stack.push_back(Frame{&key, 0, parent_path_length});
   };
   enter(hive.root, 0);
@@ -838,7 +992,7 @@ std::string Save(const Hive& hive) {
     if (child.is_volatile()) continue;
     const std::size_t parent_length = path.size();
     if (stack.size() > 1) path += "\\\\";
-    DumpString(path, child.name(), "[]");
+    path += child.SavedName();
     enter(child, parent_length);
   }
   return out;

@@ -4,6 +4,10 @@
 // wineserver would report and drop; Save() writes exactly what wineserver
 // writes for the same tree: saving a parsed wineserver file with no change
 // gives back its bytes.
+//
+// Each key keeps the text of its own section once it has been saved, until
+// its own data (values, time, class, link, volatility) changes; a const Key
+// or Hive is therefore not safe to save from two threads at once.
 #pragma once
 
 #include <cstdint>
@@ -37,18 +41,30 @@ class Key {
   explicit Key(std::u16string name, std::int64_t modif = 0) : name_(std::move(name)), modif_(modif) {}
   // Frees the subtree without recursion: any depth is safe.
   ~Key();
-  Key(Key&&) noexcept = default;
-  Key& operator=(Key&&) noexcept = default;
+  Key(Key&& other) noexcept;
+  Key& operator=(Key&& other) noexcept;
 
   const std::u16string& name() const { return name_; }
   std::int64_t modif() const { return modif_; }
-  void set_modif(std::int64_t modif) { modif_ = modif; }
+  void set_modif(std::int64_t modif) {
+    if (modif != modif_) Changed();
+    modif_ = modif;
+  }
   const std::optional<std::u16string>& class_name() const { return class_; }
-  void set_class_name(std::optional<std::u16string> name) { class_ = std::move(name); }
+  void set_class_name(std::optional<std::u16string> name) {
+    Changed();
+    class_ = std::move(name);
+  }
   bool is_link() const { return link_; }
-  void set_link(bool link) { link_ = link; }
+  void set_link(bool link) {
+    if (link != link_) Changed();
+    link_ = link;
+  }
   bool is_volatile() const { return volatile_; }
-  void set_volatile(bool v) { volatile_ = v; }
+  void set_volatile(bool v) {
+    if (v != volatile_) Changed();
+    volatile_ = v;
+  }
 
   // Subkeys and values, kept sorted by CompareNames; index access is O(1).
   const std::vector<std::unique_ptr<Key>>& subkeys() const { return subkeys_; }
@@ -66,7 +82,19 @@ class Key {
   void SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data);
   bool RemoveValue(std::u16string_view name);
 
+  // This key's own section as Save writes it, from the "] " after its path
+  // up to its subkeys' sections: time stamps, #class, #link and values.
+  // Whether the section is written at all is Save's decision. Kept until
+  // the key's own data changes.
+  std::string_view SectionText() const;
+  // Whether SectionText() is kept from an earlier call.
+  bool has_section_text() const { return section_valid_; }
+  // The name escaped as Save writes it in paths; kept (the name never changes).
+  std::string_view SavedName() const;
+
  private:
+  void Changed() { section_valid_ = false; }
+
   std::u16string name_;
   std::int64_t modif_ = 0;
   std::optional<std::u16string> class_;
@@ -74,6 +102,10 @@ class Key {
   bool volatile_ = false;
   std::vector<std::unique_ptr<Key>> subkeys_;
   std::vector<Value> values_;
+  mutable std::string section_;  // SectionText() when section_valid_
+  mutable bool section_valid_ = false;
+  mutable std::string saved_name_;  // SavedName() when saved_name_valid_
+  mutable bool saved_name_valid_ = false;
 };
 
 enum class Arch { kUnspecified, kWin32, kWin64 };
@@ -86,6 +118,8 @@ struct Hive {
   // no #arch line (and no blank line before it) for kUnspecified.
   Arch arch = Arch::kUnspecified;
   Key root;
+  // Bytes of the file it was parsed from: what Save reserves.
+  std::size_t size_hint = 0;
 };
 
 struct ParseError {

@@ -260,11 +260,16 @@ void HiveFile::Invalidate() {
 }
 
 LONG HiveFile::Load(Hive** out, Arch fresh_arch) {
+  // The identity comes from the descriptor that is read, so that it always
+  // names the content parsed.
+  const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st{};
-  if (::stat(file_.c_str(), &st) != 0) {
-    if (errno != ENOENT) {
-      Diagnose(file_.string() + ": " + std::strerror(errno));
-      return ERROR_CANTREAD;
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (error != ENOENT) {
+      Diagnose(file_.string() + ": " + std::strerror(error));
+      return error == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTREAD;
     }
     if (!hive_ || seen_) {
       hive_.emplace();
@@ -279,6 +284,10 @@ LONG HiveFile::Load(Hive** out, Arch fresh_arch) {
     *out = &*hive_;
     return ERROR_SUCCESS;
   }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
   if (st.st_uid != ::getuid()) {
     Diagnose(file_.string() + " is not owned by you");
     return ERROR_ACCESS_DENIED;
@@ -293,13 +302,22 @@ LONG HiveFile::Load(Hive** out, Arch fresh_arch) {
   // the prefix lock, so no save is at work).
   ::unlink(Sibling(file_, ".skelvin-tmp").c_str());
   ::unlink(Sibling(file_, ".skelvin-old").c_str());
-  std::ifstream in(file_, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) {
-    Diagnose(file_.string() + ": cannot read the file");
-    Invalidate();
-    return ERROR_CANTREAD;
+  std::string bytes;
+  bytes.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t done = 0;
+  for (;;) {
+    if (done == bytes.size()) bytes.resize(bytes.size() + 65536);  // the file grew: read on
+    const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      Diagnose(file_.string() + ": cannot read the file: " + std::strerror(errno));
+      Invalidate();
+      return ERROR_CANTREAD;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
   }
+  bytes.resize(done);
   ParseError error;
   std::optional<Hive> parsed = Parse(bytes, &error);
   if (!parsed) {

@@ -46,6 +46,8 @@ static int g_log = -1;
 static const char* g_link_at;
 static const char* g_link_to;
 static unsigned char g_fd_in_scope[kMaxFd];
+// Descriptors opened to change a file: only their close is a step of a save.
+static unsigned char g_fd_writable[kMaxFd];
 static char* g_fd_path[kMaxFd];  // for the log
 
 typedef void (*any_fn)(void);
@@ -107,6 +109,7 @@ static int fd_in_scope(int fd) {
 static void remember_fd(int fd, const char* path) {
   if (fd < 0 || fd >= kMaxFd) return;
   g_fd_in_scope[fd] = (unsigned char)(g_scope != NULL && path_in_scope(path));
+  g_fd_writable[fd] = 0;
   free(g_fd_path[fd]);
   g_fd_path[fd] = path != NULL ? strdup(path) : NULL;
 }
@@ -171,6 +174,7 @@ static int do_openat(int dirfd, const char* path, int flags, mode_t mode, const 
   if (counted && before(name, path)) FAIL_OR(-1);
   const int fd = real(dirfd, path, flags, mode);
   remember_fd(fd, path);
+  if (fd >= 0 && fd < kMaxFd) g_fd_writable[fd] = (unsigned char)mutating_open(flags);
   if (counted) after();
   return fd;
 }
@@ -305,7 +309,10 @@ int close(int fd) {
   static int (*real)(int);
   if (real == NULL) real = (int (*)(int))next("close");
   init();
-  if (!fd_in_scope(fd)) return real(fd);
+  if (!fd_in_scope(fd) || !g_fd_writable[fd]) {
+    if (fd >= 0 && fd < kMaxFd) g_fd_in_scope[fd] = 0;
+    return real(fd);
+  }
   const int fail = before("close", fd_label(fd));
   if (fd >= 0 && fd < kMaxFd) {
     g_fd_in_scope[fd] = 0;

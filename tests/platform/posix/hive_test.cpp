@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -600,6 +601,146 @@ TEST(RobustnessTest, HostileInputNeverCrashes) {
       EXPECT_FALSE(error.message.empty()) << body;
     }
   }
+}
+
+// --- Saving again after changes ---------------------------------------------
+
+// A key with values and a subkey, a class, a link, a key implied by its
+// subkey only.
+const std::string kCacheText = kHead +
+                               "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"x\"=dword:00000001\n"
+                               "\n[A\\\\B] 1690913106\n#time=1d9c4a2b3c4d5e6\n@=\"default\"\n\"bin\"=hex:01,02\n"
+                               "\n[C] 1690913106\n#time=1d9c4a2b3c4d5e6\n#class=\"cls\"\n"
+                               "\n[D] 1690913106\n#time=1d9c4a2b3c4d5e6\n#link\n\"SymbolicLinkValue\"=hex(6):41,00\n"
+                               "\n[E\\\\F] 1690913106\n#time=1d9c4a2b3c4d5e6\n";
+
+Key& At(Hive& hive, std::initializer_list<std::u16string_view> names) {
+  const Key* key = Path(hive.root, names);
+  EXPECT_NE(key, nullptr);
+  return *const_cast<Key*>(key ? key : &hive.root);
+}
+
+struct ChangeCase {
+  const char* name;
+  std::function<void(Hive&)> change;
+  std::string changed_line;  // a line of the expected result that the file did not have
+};
+
+std::string ChangeName(const ::testing::TestParamInfo<ChangeCase>& info) { return info.param.name; }
+void PrintTo(const ChangeCase& c, std::ostream* os) { *os << c.name; }
+
+class ChangedHiveTest : public TestWithParam<ChangeCase> {
+ protected:
+  static Hive Load() {
+    Hive hive = MustParse(kCacheText);
+    hive.root.set_modif(kTime1);
+    return hive;
+  }
+};
+
+// A tree saved, changed and saved again writes what a tree never saved
+// before writes after the same change.
+TEST_P(ChangedHiveTest, SavesAsAFreshTree) {
+  Hive saved = Load();
+  ASSERT_EQ(Save(saved), kCacheText);
+  GetParam().change(saved);
+  Hive fresh = Load();
+  GetParam().change(fresh);
+  const std::string expected = Save(fresh);
+  EXPECT_NE(expected, kCacheText);
+  EXPECT_EQ(Save(saved), expected);
+  EXPECT_EQ(Save(saved), expected);  // and again, from what the last save kept
+  if (!GetParam().changed_line.empty()) {
+    EXPECT_THAT(expected, ::testing::HasSubstr(GetParam().changed_line));
+  }
+  // What was saved parses back to the same text.
+  Hive back = MustParse(expected);
+  back.root.set_modif(kTime1);
+  EXPECT_EQ(Save(back), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, ChangedHiveTest,
+    ValuesIn(std::vector<ChangeCase>{
+        {"SetValueNew", [](Hive& h) { At(h, {u"A"}).SetValue(u"y", 4, {2, 0, 0, 0}); }, "\"y\"=dword:00000002\n"},
+        {"SetValueReplace", [](Hive& h) { At(h, {u"A", u"B"}).SetValue(u"BIN", 3, {0xff}); }, "\"bin\"=hex:ff\n"},
+        {"RemoveValue", [](Hive& h) { EXPECT_TRUE(At(h, {u"A", u"B"}).RemoveValue(u"bin")); }, ""},
+        // Its only value gone, a key with a subkey is no longer written.
+        {"RemoveLastValue", [](Hive& h) { EXPECT_TRUE(At(h, {u"A"}).RemoveValue(u"x")); }, ""},
+        {"SetModif", [](Hive& h) { At(h, {u"C"}).set_modif(kTime1 + 10 * 10000000); }, "[C] 1690913116\n"},
+        {"SetClassName", [](Hive& h) { At(h, {u"A", u"B"}).set_class_name(u"new"); }, "#class=\"new\"\n"},
+        {"ClearClassName", [](Hive& h) { At(h, {u"C"}).set_class_name(std::nullopt); }, ""},
+        {"SetLink", [](Hive& h) { At(h, {u"A"}).set_link(true); }, "#time=1d9c4a2b3c4d5e6\n#link\n\"x\"="},
+        {"ClearLink", [](Hive& h) { At(h, {u"D"}).set_link(false); }, ""},
+        {"SetVolatile", [](Hive& h) { At(h, {u"A", u"B"}).set_volatile(true); }, ""},
+        {"SetVolatileOnParent", [](Hive& h) { At(h, {u"A"}).set_volatile(true); }, ""},
+        {"AddSubkey", [](Hive& h) { At(h, {u"C"}).AddSubkey(u"New", kTime1).SetValue(u"", 1, Utf16Z(u"n")); },
+         "[C\\\\New] 1690913106\n"},
+        // A leaf without values is written; once it has a subkey it is implied.
+        {"AddSubkeyToImpliedLeaf", [](Hive& h) { At(h, {u"E", u"F"}).AddSubkey(u"G", kTime1); }, "[E\\\\F\\\\G] 1690913106\n"},
+        // Its subkey gone, a key without values is written again.
+        {"RemoveSubkey", [](Hive& h) { EXPECT_TRUE(At(h, {u"E"}).RemoveSubkey(u"f")); }, "[E] 1690913106\n"},
+        {"ReplaceRoot", [](Hive& h) { h.root = std::move(At(h, {u"A"})); }, "[B] 1690913106\n"},
+    }),
+    ChangeName);
+
+TEST(ChangedHiveTest, KeepsTheTextOfUnchangedKeysOnly) {
+  Hive hive = MustParse(kCacheText);
+  Key& a = At(hive, {u"A"});
+  Key& b = At(hive, {u"A", u"B"});
+  Key& c = At(hive, {u"C"});
+  EXPECT_FALSE(a.has_section_text());
+  Save(hive);
+  EXPECT_TRUE(a.has_section_text());
+  EXPECT_TRUE(b.has_section_text());
+  b.SetValue(u"z", 4, {0, 0, 0, 0});
+  EXPECT_FALSE(b.has_section_text());
+  EXPECT_TRUE(a.has_section_text());
+  c.set_modif(c.modif());  // no change: the text stays
+  EXPECT_TRUE(c.has_section_text());
+  c.set_link(false);
+  EXPECT_TRUE(c.has_section_text());
+  c.set_link(true);
+  EXPECT_FALSE(c.has_section_text());
+  EXPECT_FALSE(b.RemoveValue(u"absent"));
+  b.SectionText();
+  EXPECT_FALSE(b.RemoveValue(u"absent"));
+  EXPECT_TRUE(b.has_section_text());
+  EXPECT_THAT(Save(hive), ::testing::HasSubstr("\"z\"=dword:00000000\n"));
+  // A moved key takes its text with it; the key moved from keeps none.
+  Key key(u"K", kTime1);
+  key.SetValue(u"v", 4, {1, 0, 0, 0});
+  const std::string kept(key.SectionText());
+  Key moved(std::move(key));
+  EXPECT_TRUE(moved.has_section_text());
+  EXPECT_FALSE(key.has_section_text());
+  EXPECT_EQ(moved.SectionText(), kept);
+  Key assigned;
+  assigned = std::move(moved);
+  EXPECT_TRUE(assigned.has_section_text());
+  EXPECT_FALSE(moved.has_section_text());
+  EXPECT_EQ(assigned.SectionText(), kept);
+  EXPECT_EQ(kept, "] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"v\"=dword:00000001\n");
+}
+
+TEST(ChangedHiveTest, PatchRunOnAWineFile) {
+  const std::string text = ReadData("wine64_system.reg");
+  Hive hive = MustParse(text);
+  ASSERT_EQ(Save(hive), text);
+  Hive fresh = MustParse(text);
+  fresh.root.set_modif(hive.root.modif());
+  for (Hive* h : {&hive, &fresh}) {
+    Key& formats = h->root.AddSubkey(u"Software", 0).AddSubkey(u"Mediamatics", kTime1).AddSubkey(u"Formats", kTime1);
+    h->root.FindSubkey(u"software")->set_modif(kTime1);
+    formats.SetValue(u"YV12", 4, {0, 0, 0, 0});
+    if (h == &hive) Save(hive);
+    formats.SetValue(u"NMMC", 4, {0, 0, 0, 0});
+    formats.set_modif(kTime1 + 1);
+  }
+  const std::string expected = Save(fresh);
+  EXPECT_THAT(expected, ::testing::HasSubstr("[Software\\\\Mediamatics\\\\Formats] 1690913106\n#time=1d9c4a2b3c4d5e7\n"
+                                             "\"NMMC\"=dword:00000000\n\"YV12\"=dword:00000000\n"));
+  EXPECT_EQ(Save(hive), expected);
 }
 
 TEST(RobustnessTest, VeryDeepKeyParsesSavesAndFrees) {
