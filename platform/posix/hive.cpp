@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <cwctype>
@@ -12,6 +14,41 @@
 #include <wctype.h>
 
 namespace plat::posix {
+
+namespace {
+// loaded_parent_ of the keys Parse put right under the root.
+const char kTopLevelMark = 0;
+const void* const kTopLevel = &kTopLevelMark;
+}  // namespace
+
+// What the loader and Save do with keys beyond their public interface.
+struct KeyText {
+  static void Place(Key& key, const void* parent) { key.loaded_parent_ = parent; }
+  static const void* LoadedParent(const Key& key) { return key.loaded_parent_; }
+  static std::string_view ReadEntry(const Key& key) { return key.section_is_read_ ? key.read_entry_ : std::string_view(); }
+  // Whether nothing has been loaded into the key yet.
+  static bool Untouched(const Key& key) {
+    return key.values_.empty() && key.raw_values_.empty() && !key.section_is_read_ && !key.class_ && !key.link_;
+  }
+  // Parses what the key kept and drops its kept section: another section
+  // for the same key follows.
+  static void Reopen(Key& key) {
+    key.LoadValues();
+    key.Changed();
+  }
+  static void KeepValues(Key& key, const std::shared_ptr<const std::string>& source, std::string_view lines) {
+    key.source_ = source;
+    key.raw_values_ = lines;
+  }
+  static void KeepSection(Key& key, const std::shared_ptr<const std::string>& source, std::string_view text,
+                          std::string_view entry) {
+    key.source_ = source;
+    key.read_section_ = text;
+    key.read_entry_ = entry;
+    key.section_valid_ = true;
+    key.section_is_read_ = true;
+  }
+};
 
 namespace {
 
@@ -70,6 +107,62 @@ int HexValue(char c) {
   if (IsDigit(c)) return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return c - 'A' + 10;
+}
+
+// The length of the run at the start of s[0, n) of bytes below 0x80 that
+// are none of `a`, `b`, `c` (nor, with `controls`, below 0x20). Eight bytes a
+// step: the lowest flagged byte of each test is always a true one.
+std::size_t AsciiRun(const char* s, std::size_t n, char a, char b, char c, bool controls) {
+  std::size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
+    const auto equal = [&](std::uint64_t x, char c) {
+      const std::uint64_t y = x ^ (kOnes * static_cast<unsigned char>(c));
+      return (y - kOnes) & ~y & kHigh;
+    };
+    for (; i + 8 <= n; i += 8) {
+      std::uint64_t x;
+      std::memcpy(&x, s + i, 8);
+      std::uint64_t stop = (x & kHigh) | equal(x, a) | equal(x, b) | equal(x, c);
+      if (controls) stop |= (x - kOnes * 0x20) & ~x & kHigh;
+      if (stop != 0) return i + static_cast<std::size_t>(std::countr_zero(stop) >> 3);
+    }
+  }
+  for (; i < n; ++i) {
+    const auto u = static_cast<unsigned char>(s[i]);
+    if (u >= 0x80 || s[i] == a || s[i] == b || s[i] == c || (controls && u < 0x20)) break;
+  }
+  return i;
+}
+
+std::size_t SharedPrefix(std::u16string_view a, std::u16string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    std::uint64_t x;
+    std::uint64_t y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) break;
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+// Whether a key path as read is written by Save as it stands: components of
+// plain characters joined by "\\\\", none empty.
+bool PlainPath(std::string_view raw) {
+  const std::size_t n = raw.size();
+  for (std::size_t i = 0; i < n;) {
+    const std::size_t run = AsciiRun(raw.data() + i, n - i, '[', ']', '\\', true);
+    if (run == 0) return false;
+    i += run;
+    if (i == n) break;
+    if (n - i < 3 || raw[i] != '\\' || raw[i + 1] != '\\') return false;
+    i += 2;
+  }
+  return true;
 }
 
 constexpr char kHexDigits[] = "0123456789abcdef";
@@ -269,12 +362,12 @@ void DumpValue(std::string& out, const Value& value) {
 bool KeyIsWritten(const Key& key) {
   // Volatile subkeys count here: a key whose only subkeys are volatile is
   // still implied by them and not written.
-  return !key.values().empty() || key.subkeys().empty() || key.class_name().has_value() || key.is_link();
+  return key.has_values() || key.subkeys().empty() || key.class_name().has_value() || key.is_link();
 }
 
-// A key's section after its path: "] " and the header's seconds, #time,
-// #class, #link and the values.
-void DumpSection(std::string& out, const Key& key) {
+// The start of a key's section after its path: "] ", the header's seconds
+// and #time.
+void DumpSectionHead(std::string& out, const Key& key) {
   out += "] ";
   // Wrapping arithmetic and truncating division, as the server's C code does.
   const auto since_1970 =
@@ -285,6 +378,11 @@ void DumpSection(std::string& out, const Key& key) {
   AppendHex(out, modif >> 32, 1);
   AppendHex(out, modif & 0xFFFFFFFFu, 8);
   out.push_back('\n');
+}
+
+// A key's section after its path: the head, #class, #link and the values.
+void DumpSection(std::string& out, const Key& key) {
+  DumpSectionHead(out, key);
   if (key.class_name()) {
     out += "#class=\"";
     DumpString(out, WithNul{*key.class_name()}, kPlainInQuotes);
@@ -364,12 +462,8 @@ std::optional<std::size_t> ParseString(std::string_view s, std::size_t i, int en
   auto at = [&](std::size_t k) -> unsigned char { return k < n ? static_cast<unsigned char>(s[k]) : 0; };
   while (i < n && static_cast<unsigned char>(s[i]) != endchar) {
     // A run of plain ASCII, copied in one piece.
-    std::size_t j = i;
-    while (j < n) {
-      const auto ch = static_cast<unsigned char>(s[j]);
-      if (ch >= 0x80 || ch == '\\' || ch == endchar) break;
-      ++j;
-    }
+    const char end = endchar < 0 ? '\\' : static_cast<char>(endchar);
+    const std::size_t j = i + AsciiRun(s.data() + i, n - i, '\\', end, end, false);
     if (j > i) {
       const std::size_t at = out.size();
       out.resize(at + (j - i));
@@ -482,9 +576,14 @@ std::size_t StrToULHex(std::string_view s, std::size_t i, std::uint64_t* value) 
 
 class Loader {
  public:
-  Loader(std::string_view bytes, ParseError* error) : reader_{bytes}, error_(error), now_(CurrentFileTime()) {}
+  // Parses a whole file.
+  Loader(std::shared_ptr<const std::string> source, ParseError* error)
+      : source_(std::move(source)), reader_{*source_}, error_(error), now_(CurrentFileTime()) {}
+  // Parses the value lines a key kept unparsed into `into`.
+  Loader(std::string_view lines, std::vector<Value>* into) : reader_{lines}, error_(nullptr), into_(into) {}
 
   std::optional<Hive> Run();
+  bool RunValueLines();
 
  private:
   bool Fail(std::string message) {
@@ -500,24 +599,49 @@ class Loader {
   bool KeyOption(std::string_view line);
   bool ValueLine(std::string_view line);
   bool HexData(std::string_view line, std::size_t i, std::vector<BYTE>& data);
+  void Store();
+  bool KeepValue(std::string_view line);
+  std::size_t QuickValue(std::size_t begin, int* continuations);
+  void ParseSectionNow();
   void UpdateTime(std::int64_t modif);
-  void EndSection() {
-    if (!path_.empty()) UpdateTime(section_modif_);
-  }
+  void EndSection();
+  std::size_t Offset(std::string_view text) const { return static_cast<std::size_t>(text.data() - reader_.bytes.data()); }
+  std::string_view Text(std::size_t begin, std::size_t end) const { return reader_.bytes.substr(begin, end - begin); }
 
+  std::shared_ptr<const std::string> source_;
   LineReader reader_;
   ParseError* error_;
-  std::int64_t now_;
+  std::int64_t now_ = 0;
+  std::vector<Value>* into_ = nullptr;
   Hive hive_;
   bool root_section_ = false;        // a "[]" section was seen
   std::vector<Key*> path_;           // root .. the current section's key
   std::int64_t section_modif_ = 0;   // from the current section's header
   std::u16string text_;              // scratch
-  std::u16string name_;              // scratch for value names
+  Value value_;                      // the value line just parsed
   // The current section's key name, path_[k + 1] being the key of its
   // component k: a following section that starts with the same components
   // has the same keys.
   std::u16string section_name_;
+  std::vector<std::size_t> section_ends_;  // where its components end
+  std::vector<bool> exact_;                // whose keys are spelled as there
+
+  // A section whose lines are each what Save writes (#time, then values in
+  // order) is kept as text: `keeping_` while that still holds. Otherwise
+  // the reader goes back to its first line and parses it at once.
+  bool keeping_ = false;
+  std::size_t body_pos_ = 0;           // the line after the section's header
+  int body_line_ = 0;
+  std::size_t section_begin_ = 0;      // the "]" closing the header's path
+  std::size_t entry_begin_ = 0;        // the blank line before the header
+  bool entry_ok_ = false;              // header and path as Save writes them
+  std::size_t values_begin_ = 0;       // the first value line (npos: none)
+  std::size_t section_end_ = 0;        // after the section's last line
+  bool body_started_ = false;          // a #time or value line was seen
+  bool body_closed_ = false;           // a blank or comment line was seen
+  std::u16string previous_name_;       // the last kept value's name
+  bool has_previous_ = false;
+  std::string dump_;                   // scratch
 };
 
 std::optional<Hive> Loader::Run() {
@@ -553,17 +677,37 @@ std::optional<Hive> Loader::Run() {
 bool Loader::Line(std::string_view line) {
   const std::size_t i = SkipSpaces(line, 0);
   const std::string_view rest = line.substr(i);
-  if (rest.empty()) return true;
+  if (rest.empty()) {
+    body_closed_ = true;
+    return true;
+  }
   switch (rest.front()) {
     case '[':
       return KeyLine(rest);
     case '@':
     case '"':
       if (path_.empty()) return Fail("expected a '[key]' line before the first value, found " + Quoted(rest.front()));
-      return ValueLine(rest);
+      if (keeping_) {
+        if (i == 0 && !body_closed_ && KeepValue(line)) return true;
+        ParseSectionNow();
+        return true;
+      }
+      if (!ValueLine(rest)) return false;
+      Store();
+      return true;
     case '#':
-      return path_.empty() ? GlobalOption(rest) : KeyOption(rest);
+      if (path_.empty()) return GlobalOption(rest);
+      if (keeping_) {
+        if (i != 0 || body_started_ || body_closed_ || !rest.starts_with("#time=")) {
+          ParseSectionNow();
+          return true;
+        }
+        body_started_ = true;
+        section_end_ = reader_.pos;
+      }
+      return KeyOption(rest);
     case ';':
+      body_closed_ = true;
       return true;
     default:
       return Fail("expected '[', '@', '\"', '#' or ';' at the start of a line, found " + Quoted(rest.front()));
@@ -612,43 +756,237 @@ bool Loader::KeyLine(std::string_view line) {
   if (i < line.size()) return Fail("expected the end of the line after the key's time stamp, found " + Found(line.substr(i)));
 
   if (path_.empty()) path_.push_back(&hive_.root);
+  // Where the section's text starts for Save: at the "]" after the path;
+  // and its entry, from the blank line before it.
+  section_begin_ = Offset(line) + *after - 1;
+  const std::size_t at = Offset(line);
+  entry_begin_ = at - 1;
+  entry_ok_ = at >= 2 && reader_.bytes[at - 1] == '\n' && reader_.bytes[at - 2] == '\n' &&
+              PlainPath(line.substr(1, *after - 2));
+  body_pos_ = reader_.pos;
+  body_line_ = reader_.line;
+  values_begin_ = std::string_view::npos;
+  section_end_ = reader_.pos;
+  body_started_ = false;
+  body_closed_ = false;
+  has_previous_ = false;
+  const auto open = [this] {
+    Key& key = *path_.back();
+    keeping_ = source_ != nullptr && KeyText::Untouched(key);
+    if (!keeping_) KeyText::Reopen(key);
+  };
   if (name.empty() || name.front() == u'\0') {
     root_section_ = true;
     path_.resize(1);
     section_name_.clear();
+    section_ends_.clear();
+    exact_.clear();
+    open();
     return true;
   }
   // The components within the part the previous section's name shares
   // with this one, up to a separator in both, are the previous keys.
-  const std::u16string_view previous = section_name_;
-  const std::size_t limit = std::min(previous.size(), name.size());
-  std::size_t shared = 0;
-  while (shared < limit && previous[shared] == name[shared]) ++shared;
-  Key* key = &hive_.root;
-  std::size_t depth = 0;  // components walked
-  bool same = true;       // all of them as in the previous section
   const std::size_t n = name.size();
-  std::size_t start = 0;
-  while (start <= n) {
-    std::size_t end = start;
-    while (end < n && name[end] != u'\\') ++end;
+  const std::size_t shared = SharedPrefix(section_name_, name);
+  std::size_t depth = 0;
+  while (depth < section_ends_.size()) {
+    const std::size_t end = section_ends_[depth];
+    if (end > shared || (end == shared && end < n && name[end] != u'\\')) break;
+    ++depth;
+  }
+  section_ends_.resize(depth);
+  exact_.resize(depth);
+  path_.resize(depth + 1);
+  Key* key = path_.back();
+  for (std::size_t start = depth == 0 ? 0 : section_ends_.back(); start < n;) {
+    std::size_t end = std::u16string_view(name).find(u'\\', start);
+    if (end == std::u16string_view::npos) end = n;
     if (end > start) {
-      if (same && end <= shared && (end == previous.size() || previous[end] == u'\\')) {
-        key = path_[depth + 1];
-      } else {
-        if (same) {
-          same = false;
-          path_.resize(depth + 1);
-        }
-        key = &key->AddSubkey(std::u16string_view(name).substr(start, end - start), 0);
-        path_.push_back(key);
-      }
-      ++depth;
+      const std::u16string_view component = std::u16string_view(name).substr(start, end - start);
+      bool created = false;
+      Key* const parent = key;
+      key = &key->AddSubkey(component, 0, &created);
+      if (created) KeyText::Place(*key, path_.size() == 1 ? kTopLevel : parent);
+      path_.push_back(key);
+      section_ends_.push_back(end);
+      // A key of another spelling keeps its own: the path written differs.
+      exact_.push_back(created || key->name() == component);
     }
     start = end + 1;
   }
-  if (same) path_.resize(depth + 1);
+  for (const bool exact : exact_) entry_ok_ = entry_ok_ && exact;
   section_name_.swap(name);
+  open();
+  return true;
+}
+
+void Loader::EndSection() {
+  if (path_.empty()) return;
+  UpdateTime(section_modif_);
+  if (!keeping_) return;
+  keeping_ = false;
+  Key& key = *path_.back();
+  const bool has_values = values_begin_ != std::string_view::npos;
+  if (has_values) KeyText::KeepValues(key, source_, Text(values_begin_, section_end_));
+  // The text from "]" on is the section Save writes when it starts with the
+  // head Save writes for the key's time.
+  dump_.clear();
+  DumpSectionHead(dump_, key);
+  const std::string_view text = Text(section_begin_, section_end_);
+  const std::size_t head = has_values ? values_begin_ - section_begin_ : text.size();
+  if (head == dump_.size() && text.starts_with(dump_)) {
+    KeyText::KeepSection(key, source_, text, entry_ok_ ? Text(entry_begin_, section_end_) : std::string_view());
+  }
+}
+
+// Back to the current section's first line, to parse it at once.
+void Loader::ParseSectionNow() {
+  keeping_ = false;
+  reader_.pos = body_pos_;
+  reader_.line = body_line_;
+  body_closed_ = false;
+}
+
+// The end (after its last "\n") of the value that starts at `begin`, when it
+// is plainly in the form Save writes: quoted text of plain characters, "\\"
+// and "\"", or a dword, or hex data wrapped as Save wraps it. npos when that
+// takes a full parse to tell. The name goes to value_.name; `continuations`
+// counts the lines after the first.
+std::size_t Loader::QuickValue(std::size_t begin, int* continuations) {
+  constexpr std::size_t npos = std::string_view::npos;
+  const std::string_view b = reader_.bytes;
+  const std::size_t n = b.size();
+  const auto lower_hex = [](char c) { return IsDigit(c) || (c >= 'a' && c <= 'f'); };
+  // From after an opening quote to its closing quote (npos: not plain).
+  const auto quoted = [&](std::size_t i, std::u16string* name) -> std::size_t {
+    for (; i < n; ++i) {
+      const std::size_t run = AsciiRun(b.data() + i, n - i, '"', '\\', '\\', true);
+      if (name != nullptr) {
+        for (std::size_t k = 0; k < run; ++k) name->push_back(static_cast<unsigned char>(b[i + k]));
+      }
+      i += run;
+      if (i >= n) break;
+      const auto c = static_cast<unsigned char>(b[i]);
+      if (c == '"') return i;
+      if (c != '\\' || i + 1 >= n || (b[i + 1] != '\\' && b[i + 1] != '"')) return npos;
+      if (name != nullptr) name->push_back(static_cast<unsigned char>(b[i + 1]));
+      ++i;
+    }
+    return npos;
+  };
+  const auto line_end = [&](std::size_t i) { return i < n && b[i] == '\n' ? i + 1 : npos; };
+
+  std::size_t i = begin;
+  value_.name.clear();
+  if (b[i] == '@') {
+    ++i;
+  } else {
+    const std::size_t close = quoted(i + 1, &value_.name);
+    if (close == npos || value_.name.empty() || value_.name.size() > kMaxValueNameLength) return npos;
+    i = close + 1;
+  }
+  if (i >= n || b[i] != '=') return npos;
+  ++i;
+  const std::string_view rest = b.substr(i);
+  if (rest.starts_with("dword:")) {
+    if (rest.size() < 14) return npos;
+    for (std::size_t k = 6; k < 14; ++k) {
+      if (!lower_hex(rest[k])) return npos;
+    }
+    return line_end(i + 14);
+  }
+  if (rest.starts_with("str(2):\"") || rest.starts_with("str(7):\"")) i += 7;
+  if (b[i] == '"') {
+    const std::size_t close = quoted(i + 1, nullptr);
+    return close == npos ? npos : line_end(close + 1);
+  }
+  DWORD type = kRegBinary;
+  if (rest.starts_with("hex:")) {
+    i += 4;
+  } else if (rest.starts_with("hex(")) {
+    i += 4;
+    const std::size_t digits = i;
+    std::uint64_t number = 0;
+    for (; i < n && lower_hex(b[i]) && i - digits < 9; ++i) number = (number << 4) | static_cast<unsigned>(HexValue(b[i]));
+    if (i == digits || i - digits > 8 || (b[digits] == '0' && i - digits > 1) || b.substr(i, 2) != "):") return npos;
+    type = static_cast<DWORD>(number);
+    if (type == kRegBinary) return npos;
+    i += 2;
+  } else {
+    return npos;
+  }
+  std::size_t count = i - begin;  // the columns Save counts before wrapping
+  std::size_t size = 0;
+  unsigned last_two = 0xFFFF;
+  if (i < n && b[i] != '\n') {
+    for (;;) {
+      if (i + 2 > n || !lower_hex(b[i]) || !lower_hex(b[i + 1])) return npos;
+      last_two = ((last_two << 8) | static_cast<unsigned>(HexValue(b[i]) * 16 + HexValue(b[i + 1]))) & 0xFFFF;
+      ++size;
+      i += 2;
+      count += 2;
+      if (i < n && b[i] == '\n') break;
+      if (i >= n || b[i] != ',') return npos;
+      ++i;
+      if (++count > 76) {
+        if (b.substr(i, 4) != "\\\n  ") return npos;
+        i += 4;
+        count = 2;
+        ++*continuations;
+      }
+    }
+  }
+  // Data that Save writes as a string or a dword instead.
+  if ((type == kRegSz || type == kRegExpandSz || type == kRegMultiSz) && size >= 2 && size % 2 == 0 && last_two == 0) {
+    return npos;
+  }
+  if (type == kRegDword && size == 4) return npos;
+  return line_end(i);
+}
+
+// Checks, in a section being kept, that the value line starting with `line`
+// is as Save writes it and after the previous one; false sends the section
+// to be parsed at once.
+bool Loader::KeepValue(std::string_view line) {
+  const std::size_t begin = Offset(line);
+  int continuations = 0;
+  if (const std::size_t end = QuickValue(begin, &continuations); end != std::string_view::npos) {
+    reader_.pos = end;
+    reader_.line += continuations;
+  } else {
+    // Anything else is kept when Save gives back its text.
+    ParseError* const error = std::exchange(error_, nullptr);
+    const bool parsed = ValueLine(line);
+    error_ = error;
+    if (!parsed) return false;
+    dump_.clear();
+    DumpValue(dump_, value_);
+    if (Text(begin, reader_.pos) != dump_) return false;
+  }
+  if (has_previous_ && CompareNames(previous_name_, value_.name) >= 0) return false;
+  previous_name_.assign(value_.name);
+  has_previous_ = true;
+  if (values_begin_ == std::string_view::npos) values_begin_ = begin;
+  section_end_ = reader_.pos;
+  body_started_ = true;
+  return true;
+}
+
+void Loader::Store() {
+  if (into_ != nullptr) {
+    into_->push_back(std::move(value_));
+    value_ = Value();
+    return;
+  }
+  path_.back()->SetValue(value_.name, value_.type, std::move(value_.data));
+  value_.data.clear();
+}
+
+bool Loader::RunValueLines() {
+  while (const std::optional<std::string_view> line = reader_.Next()) {
+    if (!ValueLine(*line)) return false;
+    Store();
+  }
   return true;
 }
 
@@ -695,7 +1033,7 @@ bool Loader::KeyOption(std::string_view line) {
 }
 
 bool Loader::ValueLine(std::string_view line) {
-  std::u16string& name = name_;
+  std::u16string& name = value_.name;
   name.clear();
   std::size_t i;
   if (line.front() == '@') {
@@ -739,7 +1077,9 @@ bool Loader::ValueLine(std::string_view line) {
                 Found(rest));
   }
 
-  std::vector<BYTE> data;
+  value_.type = type;
+  std::vector<BYTE>& data = value_.data;
+  data.clear();
   switch (form) {
     case Form::kString: {
       const std::optional<std::size_t> after = ParseString(line, i, '"', text_);
@@ -772,7 +1112,6 @@ bool Loader::ValueLine(std::string_view line) {
       if (!HexData(line, i, data)) return false;
       break;
   }
-  path_.back()->SetValue(name, type, std::move(data));
   return true;
 }
 
@@ -850,8 +1189,14 @@ Key::Key(Key&& other) noexcept
       volatile_(other.volatile_),
       subkeys_(std::move(other.subkeys_)),
       values_(std::move(other.values_)),
+      loaded_parent_(std::exchange(other.loaded_parent_, nullptr)),
+      read_entry_(std::exchange(other.read_entry_, {})),
+      source_(std::move(other.source_)),
+      raw_values_(std::exchange(other.raw_values_, {})),
+      read_section_(std::exchange(other.read_section_, {})),
       section_(std::move(other.section_)),
       section_valid_(std::exchange(other.section_valid_, false)),
+      section_is_read_(std::exchange(other.section_is_read_, false)),
       saved_name_(std::move(other.saved_name_)),
       saved_name_valid_(std::exchange(other.saved_name_valid_, false)) {}
 
@@ -865,8 +1210,14 @@ Key& Key::operator=(Key&& other) noexcept {
   volatile_ = other.volatile_;
   subkeys_ = std::move(other.subkeys_);
   values_ = std::move(other.values_);
+  source_ = std::move(other.source_);
+  raw_values_ = std::exchange(other.raw_values_, {});
+  read_section_ = std::exchange(other.read_section_, {});
+  loaded_parent_ = std::exchange(other.loaded_parent_, nullptr);
+  read_entry_ = std::exchange(other.read_entry_, {});
   section_ = std::move(other.section_);
   section_valid_ = std::exchange(other.section_valid_, false);
+  section_is_read_ = std::exchange(other.section_is_read_, false);
   saved_name_ = std::move(other.saved_name_);
   saved_name_valid_ = std::exchange(other.saved_name_valid_, false);
   return *this;
@@ -886,8 +1237,21 @@ std::string_view Key::SectionText() const {
     section_.clear();
     DumpSection(section_, *this);
     section_valid_ = true;
+    section_is_read_ = false;
   }
-  return section_;
+  return section_is_read_ ? read_section_ : std::string_view(section_);
+}
+
+void Key::LoadValues() const {
+  if (raw_values_.empty()) return;
+  const std::string_view lines = std::exchange(raw_values_, {});
+  // The lines were checked when the file was parsed.
+  if (!Loader(lines, &values_).RunValueLines()) std::abort();
+}
+
+void Key::DropSectionText() {
+  LoadValues();
+  Changed();
 }
 
 Key* Key::FindSubkey(std::u16string_view name) const {
@@ -919,12 +1283,14 @@ bool Key::RemoveSubkey(std::u16string_view name) {
 }
 
 const Value* Key::FindValue(std::u16string_view name) const {
+  LoadValues();
   auto it = LowerBound(values_, name, ValueName);
   if (it != values_.end() && CompareNames(it->name, name) == 0) return &*it;
   return nullptr;
 }
 
 void Key::SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data) {
+  LoadValues();
   Changed();
   if (values_.empty() || CompareNames(values_.back().name, name) < 0) {
     values_.push_back(Value{std::u16string(name), type, std::move(data)});
@@ -941,6 +1307,7 @@ void Key::SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data)
 }
 
 bool Key::RemoveValue(std::u16string_view name) {
+  LoadValues();
   auto it = LowerBound(values_, name, ValueName);
   if (it == values_.end() || CompareNames(it->name, name) != 0) return false;
   Changed();
@@ -948,53 +1315,107 @@ bool Key::RemoveValue(std::u16string_view name) {
   return true;
 }
 
-std::optional<Hive> Parse(std::string_view bytes, ParseError* error) { return Loader(bytes, error).Run(); }
+std::optional<Hive> Parse(std::string bytes, ParseError* error) {
+  return Loader(std::make_shared<const std::string>(std::move(bytes)), error).Run();
+}
 
-std::string Save(const Hive& hive) {
-  std::string out;
-  // A file about as long as the one parsed, with room for a few changes.
-  out.reserve(hive.size_hint + hive.size_hint / 16 + 4096);
-  out += kHeader;
-  out.push_back('\n');
-  out += kBranchPrefix;
-  DumpString(out, std::u16string_view(hive.branch), kPlainInBrackets);
-  out.push_back('\n');
-  if (hive.arch == Arch::kWin32) out += "\n#arch=win32\n";
-  if (hive.arch == Arch::kWin64) out += "\n#arch=win64\n";
+void DropSectionTexts(Hive& hive) {
+  std::vector<Key*> pending{&hive.root};
+  while (!pending.empty()) {
+    Key* key = pending.back();
+    pending.pop_back();
+    key->DropSectionText();
+    for (const std::unique_ptr<Key>& child : key->subkeys()) pending.push_back(child.get());
+  }
+}
 
-  // Depth-first, pre-order, without recursion; `path` holds the escaped path
-  // of the key being visited.
+void SavedText::Kept(std::string_view text) {
+  if (text.empty()) return;
+  size_ += text.size();
+  if (!parts_.empty() && parts_.back().data != nullptr && parts_.back().data + parts_.back().size == text.data()) {
+    parts_.back().size += text.size();
+    return;
+  }
+  parts_.push_back(Part{text.data(), 0, text.size()});
+}
+
+void SavedText::Append(std::string_view text) {
+  if (text.empty()) return;
+  size_ += text.size();
+  if (parts_.empty() || parts_.back().data != nullptr) parts_.push_back(Part{nullptr, made_.size(), 0});
+  made_ += text;
+  parts_.back().size += text.size();
+}
+
+void Save(const Hive& hive, SavedText* out) {
+  std::string head = kHeader;
+  head.push_back('\n');
+  head += kBranchPrefix;
+  DumpString(head, std::u16string_view(hive.branch), kPlainInBrackets);
+  head.push_back('\n');
+  if (hive.arch == Arch::kWin32) head += "\n#arch=win32\n";
+  if (hive.arch == Arch::kWin64) head += "\n#arch=win64\n";
+  out->Append(head);
+
+  // Depth-first, pre-order, without recursion. A key still where Parse put
+  // it, under ancestors that are too, is written from its entry as read;
+  // the path of any other is made on demand: `path_ends[k]` is the length
+  // of stack[k]'s path within `path`.
   struct Frame {
     const Key* key;
     std::size_t next_child;
-    std::size_t path_length;  // of the parent's path, restored on leaving
+    bool as_loaded;
   };
-  std::string path;
   std::vector<Frame> stack;
-  auto enter = [&](const Key& key, std::size_t parent_path_length) {
-    if (key.is_volatile()) return;
-    if (KeyIsWritten(key)) {
-      out += "\n[";
-      out += path;
-      out += key.SectionText();
+  std::string path;
+  std::vector<std::size_t> path_ends;
+  const auto write = [&]() {
+    const Frame& top = stack.back();
+    const Key& key = *top.key;
+    if (!KeyIsWritten(key)) return;
+    if (top.as_loaded) {
+      if (const std::string_view entry = KeyText::ReadEntry(key); !entry.empty()) {
+        out->Kept(entry);
+        return;
+      }
     }
-    stack.push_back(Frame{&key, 0, parent_path_length});
+    if (path_ends.empty()) path_ends.push_back(0);  // the root's path is empty
+    while (path_ends.size() < stack.size()) {
+      const std::size_t k = path_ends.size();
+      path.resize(path_ends.back());
+      if (k > 1) path += "\\\\";
+      path += stack[k].key->SavedName();
+      path_ends.push_back(path.size());
+    }
+    path.resize(path_ends.back());
+    out->Append("\n[");
+    out->Append(path);
+    out->Kept(key.SectionText());
   };
-  enter(hive.root, 0);
+  if (hive.root.is_volatile()) return;
+  stack.push_back(Frame{&hive.root, 0, KeyText::LoadedParent(hive.root) == nullptr});
+  write();
   while (!stack.empty()) {
     Frame& top = stack.back();
     if (top.next_child >= top.key->subkeys().size()) {
-      path.resize(top.path_length);
       stack.pop_back();
+      if (path_ends.size() > stack.size()) path_ends.resize(stack.size());
       continue;
     }
     const Key& child = *top.key->subkeys()[top.next_child++];
     if (child.is_volatile()) continue;
-    const std::size_t parent_length = path.size();
-    if (stack.size() > 1) path += "\\\\";
-    path += child.SavedName();
-    enter(child, parent_length);
+    const void* const parent = stack.size() == 1 ? kTopLevel : static_cast<const void*>(top.key);
+    stack.push_back(Frame{&child, 0, top.as_loaded && KeyText::LoadedParent(child) == parent});
+    write();
   }
+}
+
+std::string Save(const Hive& hive) {
+  SavedText text;
+  Save(hive, &text);
+  std::string out;
+  out.reserve(text.size());
+  text.ForEachPart([&](std::string_view part) { out += part; });
   return out;
 }
 

@@ -5,9 +5,11 @@
 // writes for the same tree: saving a parsed wineserver file with no change
 // gives back its bytes.
 //
-// Each key keeps the text of its own section once it has been saved, until
-// its own data (values, time, class, link, volatility) changes; a const Key
-// or Hive is therefore not safe to save from two threads at once.
+// Each key keeps the text of its own section, until its own data (values,
+// time, class, link, volatility) changes: the text read by Parse when it is
+// already what Save writes, else the text of its first save. Such a key's
+// values stay unparsed until first asked for. A const Key or Hive is
+// therefore not safe to use from two threads at once.
 #pragma once
 
 #include <cstdint>
@@ -68,7 +70,12 @@ class Key {
 
   // Subkeys and values, kept sorted by CompareNames; index access is O(1).
   const std::vector<std::unique_ptr<Key>>& subkeys() const { return subkeys_; }
-  const std::vector<Value>& values() const { return values_; }
+  const std::vector<Value>& values() const {
+    LoadValues();
+    return values_;
+  }
+  // Whether the key has values, without loading them.
+  bool has_values() const { return !values_.empty() || !raw_values_.empty(); }
 
   Key* FindSubkey(std::u16string_view name) const;
   // The existing subkey of that name (its case kept), or a new one.
@@ -87,13 +94,25 @@ class Key {
   // Whether the section is written at all is Save's decision. Kept until
   // the key's own data changes.
   std::string_view SectionText() const;
-  // Whether SectionText() is kept from an earlier call.
+  // Whether SectionText() is kept from an earlier call or from Parse.
   bool has_section_text() const { return section_valid_; }
+  // Whether SectionText() is the text Parse read.
+  bool has_read_section_text() const { return section_valid_ && section_is_read_; }
+  // Forgets the kept section text and parses the values it stood for, so
+  // that the next Save writes the section anew.
+  void DropSectionText();
   // The name escaped as Save writes it in paths; kept (the name never changes).
   std::string_view SavedName() const;
 
  private:
-  void Changed() { section_valid_ = false; }
+  friend struct KeyText;  // Parse's access
+
+  void Changed() {
+    section_valid_ = false;
+    section_is_read_ = false;
+    read_entry_ = {};
+  }
+  void LoadValues() const;
 
   std::u16string name_;
   std::int64_t modif_ = 0;
@@ -101,9 +120,21 @@ class Key {
   bool link_ = false;
   bool volatile_ = false;
   std::vector<std::unique_ptr<Key>> subkeys_;
-  std::vector<Value> values_;
-  mutable std::string section_;  // SectionText() when section_valid_
+  mutable std::vector<Value> values_;
+  // Where Parse put the key: its parent then (kTopLevel under the root;
+  // nullptr for a key made in code). Save trusts read_entry_ only while the
+  // key and its ancestors are still where Parse put them.
+  const void* loaded_parent_ = nullptr;
+  // "\n[", the path and SectionText() as read, when that is what Save writes.
+  std::string_view read_entry_;
+  // The file's text this key still stands on: value lines not parsed yet,
+  // and the section as read when SectionText() is that text.
+  std::shared_ptr<const std::string> source_;
+  mutable std::string_view raw_values_;
+  std::string_view read_section_;
+  mutable std::string section_;  // SectionText() when valid and not read
   mutable bool section_valid_ = false;
+  mutable bool section_is_read_ = false;
   mutable std::string saved_name_;  // SavedName() when saved_name_valid_
   mutable bool saved_name_valid_ = false;
 };
@@ -127,13 +158,51 @@ struct ParseError {
   std::string message;  // "what was expected, what was found"
 };
 
-// Parses a whole file. On failure returns nullopt and fills *error (when not
-// null). Key times: a section's #time wins over its header's seconds; a key
+// Parses a whole file, keeping its text for the keys that stand on it. On
+// failure returns nullopt and fills *error (when not null). Key times: a section's #time wins over its header's seconds; a key
 // first created as a parent of a loaded key takes that key's time. The root
 // takes its time from a "[]" section, else the time of the load.
-std::optional<Hive> Parse(std::string_view bytes, ParseError* error);
+std::optional<Hive> Parse(std::string bytes, ParseError* error);
+
+// A saved file as a sequence of parts: views of text the hive keeps
+// (valid while the hive is unchanged) and of text made for the save.
+class SavedText {
+ public:
+  SavedText() = default;
+  SavedText(const SavedText&) = delete;
+  SavedText& operator=(const SavedText&) = delete;
+
+  // Text that outlives this object; joined to the last part when it
+  // follows it in memory.
+  void Kept(std::string_view text);
+  // Text copied here.
+  void Append(std::string_view text);
+  std::size_t size() const { return size_; }
+  // Calls f(std::string_view) for each part in order.
+  template <typename F>
+  void ForEachPart(F&& f) const {
+    for (const Part& part : parts_) {
+      f(part.data != nullptr ? std::string_view(part.data, part.size)
+                             : std::string_view(made_).substr(part.offset, part.size));
+    }
+  }
+
+ private:
+  struct Part {
+    const char* data;  // nullptr: made_[offset, offset + size)
+    std::size_t offset;
+    std::size_t size;
+  };
+  std::vector<Part> parts_;
+  std::string made_;
+  std::size_t size_ = 0;
+};
 
 // The file's bytes, as wineserver would save this hive.
 std::string Save(const Hive& hive);
+void Save(const Hive& hive, SavedText* out);
+
+// Drops the kept section text of every key (Key::DropSectionText).
+void DropSectionTexts(Hive& hive);
 
 }  // namespace plat::posix

@@ -303,7 +303,9 @@ LONG HiveFile::Load(Hive** out, Arch fresh_arch) {
   ::unlink(Sibling(file_, ".skelvin-tmp").c_str());
   ::unlink(Sibling(file_, ".skelvin-old").c_str());
   std::string bytes;
-  bytes.resize(static_cast<std::size_t>(st.st_size));
+  // A byte more than the file holds, so that the read that finds its end
+  // needs no larger buffer.
+  bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
   std::size_t done = 0;
   for (;;) {
     if (done == bytes.size()) bytes.resize(bytes.size() + 65536);  // the file grew: read on
@@ -319,7 +321,7 @@ LONG HiveFile::Load(Hive** out, Arch fresh_arch) {
   }
   bytes.resize(done);
   ParseError error;
-  std::optional<Hive> parsed = Parse(bytes, &error);
+  std::optional<Hive> parsed = Parse(std::move(bytes), &error);
   if (!parsed) {
     Diagnose(file_.string() + ":" + std::to_string(error.line) + ": " + error.message);
     Invalidate();
@@ -333,7 +335,8 @@ LONG HiveFile::Load(Hive** out, Arch fresh_arch) {
 
 LONG HiveFile::Save() {
   if (!hive_) return ERROR_INVALID_PARAMETER;
-  const std::string bytes = posix::Save(*hive_);
+  SavedText text;
+  posix::Save(*hive_, &text);
 
   // A target that is a symbolic link is saved where it points.
   fs::path target = file_;
@@ -367,16 +370,38 @@ LONG HiveFile::Save() {
       return fail(errno, "chown", fd);
     }
   }
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = Fs().write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail(errno, "write", fd);
+  // Large parts (the text kept from the file) go straight from where they
+  // are; small ones are gathered first.
+  constexpr std::size_t kGather = 64 * 1024;
+  const auto write_all = [&](std::string_view data) {
+    while (!data.empty()) {
+      const ssize_t n = Fs().write(fd, data.data(), data.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return errno;
+      if (n == 0) return EIO;
+      data.remove_prefix(static_cast<std::size_t>(n));
     }
-    if (n == 0) return fail(EIO, "write", fd);
-    done += static_cast<std::size_t>(n);
-  }
+    return 0;
+  };
+  std::string gathered;
+  int write_error = 0;
+  text.ForEachPart([&](std::string_view part) {
+    if (write_error != 0) return;
+    if (gathered.size() + part.size() <= kGather) {
+      gathered += part;
+      return;
+    }
+    write_error = write_all(gathered);
+    gathered.clear();
+    if (write_error != 0) return;
+    if (part.size() >= kGather) {
+      write_error = write_all(part);
+    } else {
+      gathered = part;
+    }
+  });
+  if (write_error == 0) write_error = write_all(gathered);
+  if (write_error != 0) return fail(write_error, "write", fd);
   if (Fs().fsync(fd) != 0) return fail(errno, "flush", fd);
   struct stat written{};
   if (::fstat(fd, &written) != 0) return fail(errno, "stat", fd);

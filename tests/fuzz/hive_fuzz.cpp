@@ -1,5 +1,6 @@
 // Registry files from hostile hands: whatever parses must save, parse back
-// to the same registry, and save to the same bytes again.
+// to the same registry, and save to the same bytes again; and the text kept
+// from the file must save as the same tree written anew.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -35,12 +36,14 @@ bool SameKey(const Key& a, const Key& b, bool is_root = false) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   plat::posix::ParseError error;
-  const auto first = plat::posix::Parse(input, &error);
+  auto first = plat::posix::Parse(std::string(input), &error);
   if (!first) {
     if (error.line < 1) std::abort();  // a refusal names its line
     return 0;
   }
   const std::string saved = plat::posix::Save(*first);
+  plat::posix::DropSectionTexts(*first);
+  if (plat::posix::Save(*first) != saved) std::abort();  // kept text is what Save writes
   const auto second = plat::posix::Parse(saved, &error);
   if (!second) std::abort();  // what we write, we read
   const std::string again = plat::posix::Save(*second);

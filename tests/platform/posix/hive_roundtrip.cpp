@@ -1,7 +1,8 @@
 // Loads a Wine registry file and saves it again.
 //
 //   hive_roundtrip FILE
-//     exit 0 when saving gives back FILE's bytes, 1 when it does not (the
+//     exit 0 when saving gives back FILE's bytes, with the text kept from
+//     the file and with every section written anew; 1 when it does not (the
 //     first differing line is printed), 2 when FILE cannot be read or parsed.
 //   hive_roundtrip FILE --set-sz KEY NAME DATA [--times-from OTHER] --out OUT
 //     sets the REG_SZ value NAME of KEY (a path relative to the file's root,
@@ -80,6 +81,13 @@ int main(int argc, char** argv) {
     if (saved != bytes) {
       std::cerr << args[0] << ":" << FirstDifferentLine(saved, bytes) << ": saved text differs (" << saved.size()
                 << " bytes saved, " << bytes.size() << " read)\n";
+      return 1;
+    }
+    // Written anew rather than from the text kept, the same bytes.
+    plat::posix::DropSectionTexts(*hive);
+    const std::string fresh = plat::posix::Save(*hive);
+    if (fresh != bytes) {
+      std::cerr << args[0] << ":" << FirstDifferentLine(fresh, bytes) << ": text written anew differs\n";
       return 1;
     }
     return 0;
