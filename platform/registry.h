@@ -100,9 +100,14 @@ class UniqueHKey {
   // The location for an open/create call to write the handle into; the owner
   // must be empty.
   HKEY* receive() { return &key_; }
-  void reset() {
-    if (key_ != 0 && (key_ & 0x80000000U) == 0) api_->RegCloseKey(key_);
+  void reset() { Close(); }
+  // Closes the key now: RegCloseKey's status (ERROR_SUCCESS when there was
+  // nothing to close).
+  LONG Close() {
+    LONG status = ERROR_SUCCESS;
+    if (key_ != 0 && (key_ & 0x80000000U) == 0) status = api_->RegCloseKey(key_);
     key_ = 0;
+    return status;
   }
 
  private:

@@ -230,7 +230,9 @@ std::int16_t cRegistry::EnsureKeyExists(std::int32_t& root, std::u16string& path
   const std::string ansi = plat::ToAnsi(path);
   path = plat::FromAnsi(ansi);
   plat::UniqueHKey key;
-  return CreateForWrite(root, ansi, key) == plat::ERROR_SUCCESS ? -1 : 0;
+  if (CreateForWrite(root, ansi, key) != plat::ERROR_SUCCESS) return 0;
+  // A registry may save a new key only once its handle is closed.
+  return key.Close() == plat::ERROR_SUCCESS ? -1 : 0;
 }
 
 void cRegistry::RaiseWriteFailure(const std::u16string& value) const {

@@ -47,6 +47,7 @@ class PrefixLock {
   // (ERROR_LOCK_VIOLATION). A prefix directory that does not exist yet gives
   // ERROR_SUCCESS without a lock: nothing can run for it.
   static LONG Acquire(const std::filesystem::path& prefix, PrefixLock* out);
+  bool held() const { return fd_ >= 0; }
 
  private:
   int fd_ = -1;

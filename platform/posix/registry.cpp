@@ -1,5 +1,7 @@
 #include "platform/posix/registry.h"
 
+#include <cstdlib>
+
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -210,7 +212,9 @@ LONG PrefixRegistry::Begin(HKEY hKey, bool writing, Session& session) {
   if (writing) {
     if (const LONG status = EnsurePrefixDirectory(prefix_); status != ERROR_SUCCESS) return status;
   }
-  if (const LONG status = PrefixLock::Acquire(prefix_, &session.lock); status != ERROR_SUCCESS) return status;
+  if (!held_.held()) {
+    if (const LONG status = PrefixLock::Acquire(prefix_, &session.lock); status != ERROR_SUCCESS) return status;
+  }
   if (const LONG status = files_[kMachine].Load(&session.machine, NewPrefixArch()); status != ERROR_SUCCESS) {
     return status;
   }
@@ -232,8 +236,31 @@ LONG PrefixRegistry::Begin(HKEY hKey, bool writing, Session& session) {
 
 LONG PrefixRegistry::Commit(Session& session) {
   if (!session.dirty) return ERROR_SUCCESS;
-  return files_[session.hive_id].Save();
+  // The save takes any deferred change of the file with it (or, failing,
+  // drops it with the cached hive).
+  const LONG status = files_[session.hive_id].Save();
+  deferred_[session.hive_id] = false;
+  if (!deferred_[kMachine] && !deferred_[kUser]) held_ = PrefixLock();
+  return status;
 }
+
+void PrefixRegistry::Defer(Session& session) {
+  deferred_[session.hive_id] = true;
+  if (session.lock.held()) held_ = std::move(session.lock);
+}
+
+LONG PrefixRegistry::Flush() {
+  LONG result = ERROR_SUCCESS;
+  for (const HiveId id : {kMachine, kUser}) {
+    if (!deferred_[id]) continue;
+    deferred_[id] = false;
+    if (const LONG status = files_[id].Save(); status != ERROR_SUCCESS && result == ERROR_SUCCESS) result = status;
+  }
+  held_ = PrefixLock();
+  return result;
+}
+
+PrefixRegistry::~PrefixRegistry() { Flush(); }
 
 LONG PrefixRegistry::Open(HKEY hKey, const char* lpSubKey, REGSAM samDesired, bool create, DWORD options,
                           const char* lpClass, HKEY* phkResult, DWORD* lpdwDisposition) {
@@ -257,7 +284,8 @@ LONG PrefixRegistry::Open(HKEY hKey, const char* lpSubKey, REGSAM samDesired, bo
     session.chain.back()->set_class_name(Widen(lpClass));
     session.dirty = true;
   }
-  if (const LONG status = Commit(session); status != ERROR_SUCCESS) return status;
+  // New keys reach the file with the next change, or when a handle closes.
+  if (session.dirty) Defer(session);
   OpenKey key{session.hive_id, {}};
   for (std::size_t i = 1; i < session.chain.size(); ++i) key.path.push_back(session.chain[i]->name());
   *phkResult = NewHandle(std::move(key));
@@ -411,17 +439,28 @@ LONG PrefixRegistry::RegDeleteKeyA(HKEY hKey, const char* lpSubKey) {
 
 LONG PrefixRegistry::RegCloseKey(HKEY hKey) {
   if (hKey == HKEY_LOCAL_MACHINE || hKey == HKEY_CURRENT_USER) return ERROR_SUCCESS;
-  return handles_.erase(hKey) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  if (handles_.erase(hKey) == 0) return ERROR_INVALID_HANDLE;
+  return Flush();
 }
 
 }  // namespace plat::posix
 
 namespace plat {
 
+namespace {
+posix::PrefixRegistry* process_registry = nullptr;
+}  // namespace
+
 template <>
 Registry& Backend<Registry>() {
-  static posix::PrefixRegistry registry(posix::DefaultPrefix());
-  return registry;
+  // Never destroyed, so that a run does not spend its last moments freeing
+  // the registry's trees; a change still deferred is saved at exit.
+  static posix::PrefixRegistry* const registry = [] {
+    process_registry = new posix::PrefixRegistry(posix::DefaultPrefix());
+    std::atexit([] { process_registry->Flush(); });
+    return process_registry;
+  }();
+  return *registry;
 }
 
 }  // namespace plat

@@ -3,7 +3,10 @@
 // HKEY_LOCAL_MACHINE is the prefix's system.reg, HKEY_CURRENT_USER its
 // user.reg; any other root is an invalid handle. Every call takes the
 // prefix's wineserver lock, loads the file when it changed, and saves a
-// change durably before it returns. On a 64-bit prefix HKEY_LOCAL_MACHINE is
+// change durably before it returns, but for keys that RegCreateKeyExA
+// creates: those are saved with the next change, or when a handle closes
+// (RegCloseKey then returns the save's status), or at the latest when the
+// object goes, the lock held until then. On a 64-bit prefix HKEY_LOCAL_MACHINE is
 // seen as a 32-bit program sees it under Wine: keys with a Wow6432Node child
 // lead into that child, and the shared keys inside it are links back to the
 // 64-bit keys. Key and value names compare case-insensitively and keep the
@@ -23,6 +26,9 @@ namespace plat::posix {
 class PrefixRegistry final : public Registry {
  public:
   explicit PrefixRegistry(std::filesystem::path prefix);
+  ~PrefixRegistry() override;
+  PrefixRegistry(const PrefixRegistry&) = delete;
+  PrefixRegistry& operator=(const PrefixRegistry&) = delete;
 
   LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
                      HKEY* phkResult) override;
@@ -40,6 +46,8 @@ class PrefixRegistry final : public Registry {
   LONG RegCloseKey(HKEY hKey) override;
 
   const std::filesystem::path& prefix() const { return prefix_; }
+  // Saves the keys created since the last save, and lets the lock go.
+  LONG Flush();
 
  private:
   enum HiveId { kMachine = 0, kUser = 1 };
@@ -53,6 +61,7 @@ class PrefixRegistry final : public Registry {
 
   LONG Begin(HKEY hKey, bool writing, Session& session);
   LONG Commit(Session& session);
+  void Defer(Session& session);
   LONG Open(HKEY hKey, const char* lpSubKey, REGSAM samDesired, bool create, DWORD options, const char* lpClass,
             HKEY* phkResult, DWORD* lpdwDisposition);
   HKEY NewHandle(OpenKey key);
@@ -60,6 +69,8 @@ class PrefixRegistry final : public Registry {
   std::filesystem::path prefix_;
   HiveFile files_[2];
   std::map<HKEY, OpenKey> handles_;
+  bool deferred_[2] = {false, false};  // per file: created keys not saved yet
+  PrefixLock held_;                    // while any are
   HKEY next_handle_ = 0x20;
 };
 

@@ -287,6 +287,21 @@ TEST_F(RegistryTest, KeyExistsAndCreateKey) {
   EXPECT_EQ(fresh.KeyExists(), 0);
 }
 
+// A registry that saves a new key when its handle closes reports a failed
+// save there: the key was not made.
+TEST_F(RegistryTest, CreateKeyFailsWhenClosingTheNewKeyFails) {
+  testenv::ScriptedRegistry failing(env_.api());
+  failing.SetRule([](const std::string& call, const std::string&) -> std::optional<plat::LONG> {
+    if (call == "RegCloseKey") return plat::ERROR_DISK_FULL;
+    return std::nullopt;
+  });
+  plat::ScopedUse<plat::Registry> use(failing);
+  skelvin::cRegistry reg;
+  reg.ClassKey(static_cast<std::int32_t>(env_.root()));
+  reg.SectionKey(env_.base() + u"\\Unsaved");
+  EXPECT_EQ(reg.CreateKey(), 0);
+}
+
 TEST_F(RegistryTest, DeleteKeyEmptiesSectionKeyOnSuccessAndNamesItOnFailure) {
   Select("Gone", u"");
   ASSERT_EQ(reg_.CreateKey(), -1);

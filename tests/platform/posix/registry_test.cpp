@@ -301,6 +301,76 @@ INSTANTIATE_TEST_SUITE_P(Faults, PersistenceFailure,
                            return std::string(info.param.step) + "_" + std::to_string(info.param.error);
                          });
 
+// A new key is saved with the first change made after it, or when a handle
+// closes: a patch-like create, set, close makes one save, not two.
+class DeferredCreation : public PrefixRegistryTest {
+ protected:
+  void SetUp() override {
+    saved_ = plat::posix::Fs();
+    renames_ = 0;
+    plat::posix::Fs().rename = [](const char* from, const char* to) {
+      ++renames_;
+      return ::rename(from, to);
+    };
+  }
+  void TearDown() override { plat::posix::Fs() = saved_; }
+
+  plat::posix::FsOps saved_{};
+  static inline int renames_ = 0;
+};
+
+TEST_F(DeferredCreation, TheNextChangeSavesTheNewKeyWithIt) {
+  const HKEY key = Create("Software\\Vendor\\Formats");
+  EXPECT_EQ(renames_, 0);
+  EXPECT_THAT(File(), ::testing::Not(HasSubstr("Vendor")));
+  ASSERT_EQ(SetDword(key, "YV12", 0), plat::ERROR_SUCCESS);
+  EXPECT_EQ(renames_, 1);
+  EXPECT_THAT(File(), HasSubstr("[Software\\\\Vendor\\\\Formats]"));
+  EXPECT_THAT(File(), HasSubstr("\"YV12\"=dword:00000000"));
+  EXPECT_EQ(reg_.RegCloseKey(key), plat::ERROR_SUCCESS);
+  EXPECT_EQ(renames_, 1);
+}
+
+TEST_F(DeferredCreation, ClosingAHandleSavesAKeyLeftWithoutChange) {
+  const HKEY key = Create("Software\\Bare");
+  const HKEY again = Create("Software\\Bare");  // opened, nothing new
+  EXPECT_EQ(reg_.RegCloseKey(again), plat::ERROR_SUCCESS);
+  EXPECT_EQ(renames_, 1);
+  EXPECT_THAT(File(), HasSubstr("[Software\\\\Bare]"));
+  EXPECT_EQ(reg_.RegCloseKey(key), plat::ERROR_SUCCESS);
+  EXPECT_EQ(renames_, 1);
+}
+
+TEST_F(DeferredCreation, AFailedSaveAtCloseIsItsStatusAndDropsTheKey) {
+  const HKEY existing = Create("Software\\Kept");
+  ASSERT_EQ(reg_.RegCloseKey(existing), plat::ERROR_SUCCESS);
+  const std::string before = File();
+  const HKEY key = Create("Software\\Lost");
+  plat::posix::Fs().rename = [](const char*, const char*) {
+    errno = EROFS;
+    return -1;
+  };
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(reg_.RegCloseKey(key), plat::ERROR_WRITE_PROTECT);
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("cannot save"));
+  EXPECT_EQ(File(), before);
+  HKEY probe = 0;
+  EXPECT_EQ(reg_.RegOpenKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\Lost", 0, plat::KEY_QUERY_VALUE, &probe),
+            plat::ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(DeferredCreation, TheObjectGoingSavesWhatIsLeft) {
+  testenv::TempPrefix other;
+  {
+    plat::posix::PrefixRegistry reg(other.path());
+    HKEY key = 0;
+    ASSERT_EQ(reg.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\Leaked", 0, nullptr, 0, plat::KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr),
+              plat::ERROR_SUCCESS);
+  }
+  EXPECT_THAT(other.Read("system.reg"), HasSubstr("[Software\\\\Leaked]"));
+}
+
 // The lock file a wineserver for `prefix` would hold.
 std::filesystem::path ServerLock(const std::filesystem::path& prefix) {
   struct stat st{};
