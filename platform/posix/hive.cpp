@@ -859,18 +859,17 @@ std::size_t Loader::QuickValue(std::size_t begin, int* continuations) {
   const auto lower_hex = [](char c) { return IsDigit(c) || (c >= 'a' && c <= 'f'); };
   // From after an opening quote to its closing quote (npos: not plain).
   const auto quoted = [&](std::size_t i, std::u16string* name) -> std::size_t {
-    for (; i < n; ++i) {
+    while (i < n) {
       const std::size_t run = AsciiRun(b.data() + i, n - i, '"', '\\', '\\', true);
       if (name != nullptr) {
         for (std::size_t k = 0; k < run; ++k) name->push_back(static_cast<unsigned char>(b[i + k]));
       }
       i += run;
       if (i >= n) break;
-      const auto c = static_cast<unsigned char>(b[i]);
-      if (c == '"') return i;
-      if (c != '\\' || i + 1 >= n || (b[i + 1] != '\\' && b[i + 1] != '"')) return npos;
+      if (b[i] == '"') return i;
+      if (b[i] != '\\' || i + 1 >= n || (b[i + 1] != '\\' && b[i + 1] != '"')) return npos;
       if (name != nullptr) name->push_back(static_cast<unsigned char>(b[i + 1]));
-      ++i;
+      i += 2;
     }
     return npos;
   };
