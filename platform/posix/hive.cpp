@@ -21,8 +21,43 @@ const char kTopLevelMark = 0;
 const void* const kTopLevel = &kTopLevelMark;
 }  // namespace
 
+// One section of a file whose sections are all as Save writes them, in the
+// order it writes them. Offsets into the file's text.
+struct FoldedSection {
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+  std::uint32_t path_begin;    // after "["; the entry starts 2 bytes before
+  std::uint32_t path_end;      // the "]"
+  std::uint32_t values_begin;  // kNone: no values
+  std::uint32_t end;           // after the section's last line
+  std::int64_t modif;
+  std::uint32_t depth;         // components of the path
+  bool link;
+};
+
+struct FoldedTree {
+  std::shared_ptr<const void> source;
+  std::string_view text;
+  std::vector<FoldedSection> sections;
+};
+
 // What the loader and Save do with keys beyond their public interface.
 struct KeyText {
+  static void Fold(Key& key, const std::shared_ptr<const FoldedTree>& tree, std::uint32_t begin, std::uint32_t end,
+                   std::uint32_t depth) {
+    if (begin >= end) return;
+    key.folded_ = tree;
+    key.fold_begin_ = begin;
+    key.fold_end_ = end;
+    key.fold_depth_ = depth;
+  }
+  // The text of the subkeys not made yet, or empty.
+  static std::string_view FoldedText(const Key& key) {
+    if (!key.folded_) return {};
+    const std::vector<FoldedSection>& sections = key.folded_->sections;
+    const std::size_t begin = sections[key.fold_begin_].path_begin - 2;
+    return key.folded_->text.substr(begin, sections[key.fold_end_ - 1].end - begin);
+  }
+  static void SetLink(Key& key, bool link) { key.link_ = link; }
   static void Place(Key& key, const void* parent) { key.loaded_parent_ = parent; }
   static const void* LoadedParent(const Key& key) { return key.loaded_parent_; }
   static std::string_view ReadEntry(const Key& key) { return key.section_is_read_ ? key.read_entry_ : std::string_view(); }
@@ -36,11 +71,11 @@ struct KeyText {
     key.LoadValues();
     key.Changed();
   }
-  static void KeepValues(Key& key, const std::shared_ptr<const std::string>& source, std::string_view lines) {
+  static void KeepValues(Key& key, const std::shared_ptr<const void>& source, std::string_view lines) {
     key.source_ = source;
     key.raw_values_ = lines;
   }
-  static void KeepSection(Key& key, const std::shared_ptr<const std::string>& source, std::string_view text,
+  static void KeepSection(Key& key, const std::shared_ptr<const void>& source, std::string_view text,
                           std::string_view entry) {
     key.source_ = source;
     key.read_section_ = text;
@@ -152,17 +187,59 @@ std::size_t SharedPrefix(std::u16string_view a, std::u16string_view b) {
 
 // Whether a key path as read is written by Save as it stands: components of
 // plain characters joined by "\\\\", none empty.
-bool PlainPath(std::string_view raw) {
+bool PlainPath(std::string_view raw, std::uint32_t* components = nullptr) {
   const std::size_t n = raw.size();
+  std::uint32_t count = 0;
   for (std::size_t i = 0; i < n;) {
     const std::size_t run = AsciiRun(raw.data() + i, n - i, '[', ']', '\\', true);
     if (run == 0) return false;
+    ++count;
     i += run;
     if (i == n) break;
     if (n - i < 3 || raw[i] != '\\' || raw[i + 1] != '\\') return false;
     i += 2;
   }
+  if (components != nullptr) *components = count;
   return true;
+}
+
+// CompareNames for names of ASCII characters.
+int CompareAscii(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : static_cast<int>(c); };
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
+    if (const int d = lower(a[i]) - lower(b[i]); d != 0) return d;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+// How the plain path b stands to the plain path a before it, in the order
+// in which Save writes sections: after it elsewhere, below it, or not after
+// it (the same key, one spelled otherwise, or before it).
+enum class Follows { kAfter, kBelow, kNot };
+Follows PlainPathFollows(std::string_view a, std::string_view b) {
+  if (a.empty()) return Follows::kAfter;
+  // The components that hold the first difference decide.
+  std::size_t m = 0;
+  const std::size_t n = std::min(a.size(), b.size());
+  for (; m + 8 <= n; m += 8) {
+    std::uint64_t x;
+    std::uint64_t y;
+    std::memcpy(&x, a.data() + m, 8);
+    std::memcpy(&y, b.data() + m, 8);
+    if (x != y) break;
+  }
+  while (m < n && a[m] == b[m]) ++m;
+  if (m == a.size() && m == b.size()) return Follows::kNot;  // the same key again
+  std::size_t start = m;
+  while (start > 0 && a[start - 1] != '\\') --start;
+  const std::size_t a_end = std::min(a.find('\\', m), a.size());
+  const std::size_t b_end = std::min(b.find('\\', m), b.size());
+  const std::string_view x = a.substr(start, a_end - start);
+  const std::string_view y = b.substr(start, b_end - start);
+  if (x == y) return a_end == a.size() ? Follows::kBelow : Follows::kNot;
+  return CompareAscii(x, y) < 0 ? Follows::kAfter : Follows::kNot;
 }
 
 constexpr char kHexDigits[] = "0123456789abcdef";
@@ -362,23 +439,24 @@ void DumpValue(std::string& out, const Value& value) {
 bool KeyIsWritten(const Key& key) {
   // Volatile subkeys count here: a key whose only subkeys are volatile is
   // still implied by them and not written.
-  return key.has_values() || key.subkeys().empty() || key.class_name().has_value() || key.is_link();
+  return key.has_values() || !key.has_subkeys() || key.class_name().has_value() || key.is_link();
 }
 
 // The start of a key's section after its path: "] ", the header's seconds
 // and #time.
-void DumpSectionHead(std::string& out, const Key& key) {
+void DumpSectionHead(std::string& out, std::int64_t time) {
   out += "] ";
   // Wrapping arithmetic and truncating division, as the server's C code does.
   const auto since_1970 =
-      static_cast<std::int64_t>(static_cast<std::uint64_t>(key.modif()) - static_cast<std::uint64_t>(kTicks1601To1970));
+      static_cast<std::int64_t>(static_cast<std::uint64_t>(time) - static_cast<std::uint64_t>(kTicks1601To1970));
   AppendDecimal(out, static_cast<std::uint32_t>(static_cast<std::uint64_t>(since_1970 / kTicksPerSecond)));
   out += "\n#time=";
-  const auto modif = static_cast<std::uint64_t>(key.modif());
+  const auto modif = static_cast<std::uint64_t>(time);
   AppendHex(out, modif >> 32, 1);
   AppendHex(out, modif & 0xFFFFFFFFu, 8);
   out.push_back('\n');
 }
+void DumpSectionHead(std::string& out, const Key& key) { DumpSectionHead(out, key.modif()); }
 
 // A key's section after its path: the head, #class, #link and the values.
 void DumpSection(std::string& out, const Key& key) {
@@ -577,12 +655,16 @@ std::size_t StrToULHex(std::string_view s, std::size_t i, std::uint64_t* value) 
 class Loader {
  public:
   // Parses a whole file.
-  Loader(std::shared_ptr<const std::string> source, ParseError* error)
-      : source_(std::move(source)), reader_{*source_}, error_(error), now_(CurrentFileTime()) {}
+  Loader(std::shared_ptr<const void> source, std::string_view bytes, ParseError* error)
+      : source_(std::move(source)), reader_{bytes}, error_(error), now_(CurrentFileTime()) {}
   // Parses the value lines a key kept unparsed into `into`.
   Loader(std::string_view lines, std::vector<Value>* into) : reader_{lines}, error_(nullptr), into_(into) {}
 
   std::optional<Hive> Run();
+  // A file whose every section is as Save writes it, in the order Save
+  // writes them, as a root whose subkeys are made on demand; nullopt for any
+  // other file (Run then parses it).
+  std::optional<Hive> Fold();
   bool RunValueLines();
 
  private:
@@ -601,6 +683,7 @@ class Loader {
   bool HexData(std::string_view line, std::size_t i, std::vector<BYTE>& data);
   void Store();
   bool KeepValue(std::string_view line);
+  bool KeptAfter(std::size_t begin);
   std::size_t QuickValue(std::size_t begin, int* continuations);
   void ParseSectionNow();
   void UpdateTime(std::int64_t modif);
@@ -608,7 +691,7 @@ class Loader {
   std::size_t Offset(std::string_view text) const { return static_cast<std::size_t>(text.data() - reader_.bytes.data()); }
   std::string_view Text(std::size_t begin, std::size_t end) const { return reader_.bytes.substr(begin, end - begin); }
 
-  std::shared_ptr<const std::string> source_;
+  std::shared_ptr<const void> source_;  // owns reader_.bytes
   LineReader reader_;
   ParseError* error_;
   std::int64_t now_ = 0;
@@ -671,6 +754,127 @@ std::optional<Hive> Loader::Run() {
   // Without its own section the root's time is that of the load.
   if (!root_section_ || hive_.root.modif() == 0) hive_.root.set_modif(now_);
   hive_.size_hint = reader_.bytes.size();
+  return std::move(hive_);
+}
+
+std::optional<Hive> Loader::Fold() {
+  constexpr std::size_t npos = std::string_view::npos;
+  const std::string_view bytes = reader_.bytes;
+  if (bytes.size() >= FoldedSection::kNone) return std::nullopt;
+  const std::optional<std::string_view> first = reader_.Next();
+  if (!first || *first != kHeader) return std::nullopt;
+  auto tree = std::make_shared<FoldedTree>();
+  tree->source = source_;
+  tree->text = bytes;
+  std::vector<FoldedSection>& sections = tree->sections;
+  sections.reserve(bytes.size() / 128);
+  bool in_section = false;
+  bool time_seen = false;
+  bool previous_bare = false;  // the last section has neither values nor #link
+  FoldedSection current{};
+  std::string_view previous_path;
+  // The section's head, up to its values, must be what Save writes.
+  const auto finish = [&]() -> bool {
+    if (!in_section) return true;
+    if (!time_seen) return false;
+    const std::size_t values = values_begin_ == npos ? section_end_ : values_begin_;
+    dump_.clear();
+    DumpSectionHead(dump_, current.modif);
+    if (current.link) dump_ += "#link\n";
+    if (Text(current.path_end, values) != dump_) return false;
+    current.values_begin = values_begin_ == npos ? FoldedSection::kNone : static_cast<std::uint32_t>(values_begin_);
+    current.end = static_cast<std::uint32_t>(section_end_);
+    previous_bare = values_begin_ == npos && !current.link;
+    sections.push_back(current);
+    return true;
+  };
+  for (;;) {
+    // Most lines are values Save writes as they stand: checked in place,
+    // without looking for their end first.
+    if (in_section && time_seen && !body_closed_ && reader_.pos < bytes.size() &&
+        (bytes[reader_.pos] == '"' || bytes[reader_.pos] == '@')) {
+      const std::size_t begin = reader_.pos;
+      int continuations = 0;
+      if (const std::size_t end = QuickValue(begin, &continuations); end != npos) {
+        reader_.pos = end;
+        reader_.line += 1 + continuations;
+        if (!KeptAfter(begin)) return std::nullopt;
+        continue;
+      }
+    }
+    const std::optional<std::string_view> line = reader_.Next();
+    if (!line) break;
+    if (line->find('\0') != npos) return std::nullopt;
+    if (reader_.line == 2 && line->starts_with(kBranchPrefix)) {
+      ParseString(*line, std::strlen(kBranchPrefix), -1, hive_.branch);
+      continue;
+    }
+    if (line->empty()) {
+      body_closed_ = true;
+      continue;
+    }
+    switch (line->front()) {
+      case '[': {
+        if (!finish()) return std::nullopt;
+        // A plain path ends at the first "]".
+        const std::size_t close = line->find(']');
+        if (close == npos) return std::nullopt;
+        const std::optional<std::size_t> after = close + 1;
+        const std::size_t at = Offset(*line);
+        const std::string_view path = line->substr(1, *after - 2);
+        std::uint32_t depth = 0;
+        if (path.empty() || at < 2 || bytes[at - 1] != '\n' || bytes[at - 2] != '\n' || !PlainPath(path, &depth)) {
+          return std::nullopt;
+        }
+        // A key with subkeys is written only when it has values or a link.
+        const Follows follows = PlainPathFollows(previous_path, path);
+        if (follows == Follows::kNot || (follows == Follows::kBelow && previous_bare)) return std::nullopt;
+        previous_path = path;
+        in_section = true;
+        time_seen = false;
+        current = FoldedSection{static_cast<std::uint32_t>(at + 1), static_cast<std::uint32_t>(at + *after - 1),
+                                FoldedSection::kNone, 0, 0, depth, false};
+        values_begin_ = npos;
+        section_end_ = reader_.pos;
+        body_started_ = false;
+        body_closed_ = false;
+        has_previous_ = false;
+        continue;
+      }
+      case '#':
+        if (!in_section) {
+          if (!GlobalOption(*line)) return std::nullopt;
+          continue;
+        }
+        if (!body_started_ && !body_closed_ && line->starts_with("#time=")) {
+          std::uint64_t modif = 0;
+          for (std::size_t i = 6; i < line->size() && IsXDigit((*line)[i]); ++i) {
+            modif = (modif << 4) | static_cast<std::uint64_t>(HexValue((*line)[i]));
+          }
+          if (modif == 0) return std::nullopt;  // a key without a time takes one from below
+          current.modif = static_cast<std::int64_t>(modif);
+          time_seen = body_started_ = true;
+          section_end_ = reader_.pos;
+          continue;
+        }
+        if (time_seen && !current.link && values_begin_ == npos && !body_closed_ && *line == "#link") {
+          current.link = true;
+          section_end_ = reader_.pos;
+          continue;
+        }
+        return std::nullopt;
+      case '@':
+      case '"':
+        if (!in_section || !time_seen || body_closed_ || !KeepValue(*line)) return std::nullopt;
+        continue;
+      default:
+        return std::nullopt;
+    }
+  }
+  if (!finish()) return std::nullopt;
+  hive_.root.set_modif(now_);  // no "[]" section: the time of the load
+  KeyText::Fold(hive_.root, tree, 0, static_cast<std::uint32_t>(sections.size()), 0);
+  hive_.size_hint = bytes.size();
   return std::move(hive_);
 }
 
@@ -962,6 +1166,12 @@ bool Loader::KeepValue(std::string_view line) {
     DumpValue(dump_, value_);
     if (Text(begin, reader_.pos) != dump_) return false;
   }
+  return KeptAfter(begin);
+}
+
+// Records the value from `begin` to the reader's position, named value_.name,
+// as kept: false when it is not after the one before.
+bool Loader::KeptAfter(std::size_t begin) {
   if (has_previous_ && CompareNames(previous_name_, value_.name) >= 0) return false;
   previous_name_.assign(value_.name);
   has_previous_ = true;
@@ -1151,11 +1361,19 @@ const std::u16string& ValueName(const Value& v) { return v.name; }
 }  // namespace
 
 int CompareNames(std::u16string_view a, std::u16string_view b) {
-  const LowerTable& lower = Lower();
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
-    if (a[i] == b[i]) continue;
-    const int d = static_cast<int>(lower(a[i])) - static_cast<int>(lower(b[i]));
+    const char16_t x = a[i];
+    const char16_t y = b[i];
+    if (x == y) continue;
+    int d;
+    if (x < 0x80 && y < 0x80) {
+      // ASCII without the table (and the locale it is built from).
+      d = (x >= u'A' && x <= u'Z' ? x + 32 : x) - (y >= u'A' && y <= u'Z' ? y + 32 : y);
+    } else {
+      const LowerTable& lower = Lower();
+      d = static_cast<int>(lower(x)) - static_cast<int>(lower(y));
+    }
     if (d != 0) return d;
   }
   return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
@@ -1187,6 +1405,10 @@ Key::Key(Key&& other) noexcept
       link_(other.link_),
       volatile_(other.volatile_),
       subkeys_(std::move(other.subkeys_)),
+      folded_(std::move(other.folded_)),
+      fold_begin_(other.fold_begin_),
+      fold_end_(other.fold_end_),
+      fold_depth_(other.fold_depth_),
       values_(std::move(other.values_)),
       loaded_parent_(std::exchange(other.loaded_parent_, nullptr)),
       read_entry_(std::exchange(other.read_entry_, {})),
@@ -1208,6 +1430,10 @@ Key& Key::operator=(Key&& other) noexcept {
   link_ = other.link_;
   volatile_ = other.volatile_;
   subkeys_ = std::move(other.subkeys_);
+  folded_ = std::move(other.folded_);
+  fold_begin_ = other.fold_begin_;
+  fold_end_ = other.fold_end_;
+  fold_depth_ = other.fold_depth_;
   values_ = std::move(other.values_);
   source_ = std::move(other.source_);
   raw_values_ = std::exchange(other.raw_values_, {});
@@ -1248,18 +1474,61 @@ void Key::LoadValues() const {
   if (!Loader(lines, &values_).RunValueLines()) std::abort();
 }
 
+void Key::Unfold() const {
+  if (!folded_) return;
+  const std::shared_ptr<const FoldedTree> tree = std::move(folded_);
+  folded_ = nullptr;
+  const std::string_view text = tree->text;
+  const std::vector<FoldedSection>& sections = tree->sections;
+  const std::uint32_t depth = fold_depth_;
+  for (std::uint32_t i = fold_begin_; i < fold_end_;) {
+    const FoldedSection& first = sections[i];
+    const std::string_view path = text.substr(first.path_begin, first.path_end - first.path_begin);
+    // This key's path and "\\\\" come first in the paths of its whole range.
+    std::size_t start = 0;
+    for (std::uint32_t k = 0; k < depth; ++k) start = path.find('\\', start) + 2;
+    const std::size_t end = std::min(path.find('\\', start), path.size());
+    const std::string_view name = path.substr(start, end - start);
+    // The sections of this subkey and of the keys below it follow in a run.
+    std::uint32_t next = i + 1;
+    while (next < fold_end_) {
+      const FoldedSection& s = sections[next];
+      const std::string_view p = text.substr(s.path_begin + start, s.path_end - s.path_begin - start);
+      if (p.size() <= name.size() || p[name.size()] != '\\' || !p.starts_with(name)) break;
+      ++next;
+    }
+    auto child = std::make_unique<Key>(std::u16string(name.begin(), name.end()), first.modif);
+    KeyText::Place(*child, depth == 0 ? kTopLevel : static_cast<const void*>(this));
+    std::uint32_t below = i;
+    if (first.depth == depth + 1) {
+      // Its own section.
+      const std::size_t values = first.values_begin == FoldedSection::kNone ? first.end : first.values_begin;
+      KeyText::SetLink(*child, first.link);
+      if (values < first.end) KeyText::KeepValues(*child, tree->source, text.substr(values, first.end - values));
+      KeyText::KeepSection(*child, tree->source, text.substr(first.path_end, first.end - first.path_end),
+                           text.substr(first.path_begin - 2, first.end - (first.path_begin - 2)));
+      below = i + 1;
+    }
+    KeyText::Fold(*child, tree, below, next, depth + 1);
+    subkeys_.push_back(std::move(child));
+    i = next;
+  }
+}
+
 void Key::DropSectionText() {
   LoadValues();
   Changed();
 }
 
 Key* Key::FindSubkey(std::u16string_view name) const {
+  Unfold();
   auto it = LowerBound(subkeys_, name, KeyName);
   if (it != subkeys_.end() && CompareNames((*it)->name(), name) == 0) return it->get();
   return nullptr;
 }
 
 Key& Key::AddSubkey(std::u16string_view name, std::int64_t modif, bool* created) {
+  Unfold();
   if (created) *created = true;
   if (subkeys_.empty() || CompareNames(subkeys_.back()->name(), name) < 0) {
     subkeys_.push_back(std::make_unique<Key>(std::u16string(name), modif));
@@ -1275,6 +1544,7 @@ Key& Key::AddSubkey(std::u16string_view name, std::int64_t modif, bool* created)
 }
 
 bool Key::RemoveSubkey(std::u16string_view name) {
+  Unfold();
   auto it = LowerBound(subkeys_, name, KeyName);
   if (it == subkeys_.end() || CompareNames((*it)->name(), name) != 0) return false;
   subkeys_.erase(it);
@@ -1314,8 +1584,15 @@ bool Key::RemoveValue(std::u16string_view name) {
   return true;
 }
 
+std::optional<Hive> Parse(std::shared_ptr<const void> owner, std::string_view bytes, ParseError* error) {
+  if (std::optional<Hive> folded = Loader(owner, bytes, nullptr).Fold()) return folded;
+  return Loader(std::move(owner), bytes, error).Run();
+}
+
 std::optional<Hive> Parse(std::string bytes, ParseError* error) {
-  return Loader(std::make_shared<const std::string>(std::move(bytes)), error).Run();
+  auto text = std::make_shared<const std::string>(std::move(bytes));
+  const std::string_view view = *text;
+  return Parse(std::move(text), view, error);
 }
 
 void DropSectionTexts(Hive& hive) {
@@ -1364,6 +1641,7 @@ void Save(const Hive& hive, SavedText* out) {
     const Key* key;
     std::size_t next_child;
     bool as_loaded;
+    bool done = false;  // its subtree written from the file's text
   };
   std::vector<Frame> stack;
   std::string path;
@@ -1392,11 +1670,21 @@ void Save(const Hive& hive, SavedText* out) {
     out->Kept(key.SectionText());
   };
   if (hive.root.is_volatile()) return;
+  // A subtree never opened since Parse, where Parse put it, is its text.
+  const auto write_below = [&]() {
+    Frame& top = stack.back();
+    if (!top.as_loaded) return;
+    if (const std::string_view below = KeyText::FoldedText(*top.key); !below.empty()) {
+      out->Kept(below);
+      top.done = true;
+    }
+  };
   stack.push_back(Frame{&hive.root, 0, KeyText::LoadedParent(hive.root) == nullptr});
   write();
+  write_below();
   while (!stack.empty()) {
     Frame& top = stack.back();
-    if (top.next_child >= top.key->subkeys().size()) {
+    if (top.done || top.next_child >= top.key->subkeys().size()) {
       stack.pop_back();
       if (path_ends.size() > stack.size()) path_ends.resize(stack.size());
       continue;
@@ -1406,6 +1694,7 @@ void Save(const Hive& hive, SavedText* out) {
     const void* const parent = stack.size() == 1 ? kTopLevel : static_cast<const void*>(top.key);
     stack.push_back(Frame{&child, 0, top.as_loaded && KeyText::LoadedParent(child) == parent});
     write();
+    write_below();
   }
 }
 

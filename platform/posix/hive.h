@@ -8,8 +8,10 @@
 // Each key keeps the text of its own section, until its own data (values,
 // time, class, link, volatility) changes: the text read by Parse when it is
 // already what Save writes, else the text of its first save. Such a key's
-// values stay unparsed until first asked for. A const Key or Hive is
-// therefore not safe to use from two threads at once.
+// values stay unparsed until first asked for; and in a file whose sections
+// are all in that form and order, a key's subkeys are made only when first
+// asked for, Save writing a subtree never opened from the file's text. A
+// const Key or Hive is therefore not safe to use from two threads at once.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +24,8 @@
 #include "platform/types.h"
 
 namespace plat::posix {
+
+struct FoldedTree;  // the sections of a file that no key was made for yet
 
 // Key and value names compare as wineserver compares them: case-insensitively,
 // unit by unit after lower-casing, a shorter prefix first.
@@ -69,7 +73,14 @@ class Key {
   }
 
   // Subkeys and values, kept sorted by CompareNames; index access is O(1).
-  const std::vector<std::unique_ptr<Key>>& subkeys() const { return subkeys_; }
+  const std::vector<std::unique_ptr<Key>>& subkeys() const {
+    Unfold();
+    return subkeys_;
+  }
+  // Whether the key has subkeys, without making them.
+  bool has_subkeys() const { return folded_ != nullptr || !subkeys_.empty(); }
+  // Whether subkeys are still to be made from the file's text.
+  bool has_folded_subkeys() const { return folded_ != nullptr; }
   const std::vector<Value>& values() const {
     LoadValues();
     return values_;
@@ -113,13 +124,20 @@ class Key {
     read_entry_ = {};
   }
   void LoadValues() const;
+  void Unfold() const;
 
   std::u16string name_;
   std::int64_t modif_ = 0;
   std::optional<std::u16string> class_;
   bool link_ = false;
   bool volatile_ = false;
-  std::vector<std::unique_ptr<Key>> subkeys_;
+  mutable std::vector<std::unique_ptr<Key>> subkeys_;
+  // Subkeys not made yet: sections [fold_begin_, fold_end_) of folded_, whose
+  // paths have this key's path (fold_depth_ components) as their start.
+  mutable std::shared_ptr<const FoldedTree> folded_;
+  mutable std::uint32_t fold_begin_ = 0;
+  mutable std::uint32_t fold_end_ = 0;
+  mutable std::uint32_t fold_depth_ = 0;
   mutable std::vector<Value> values_;
   // Where Parse put the key: its parent then (kTopLevel under the root;
   // nullptr for a key made in code). Save trusts read_entry_ only while the
@@ -129,7 +147,7 @@ class Key {
   std::string_view read_entry_;
   // The file's text this key still stands on: value lines not parsed yet,
   // and the section as read when SectionText() is that text.
-  std::shared_ptr<const std::string> source_;
+  std::shared_ptr<const void> source_;  // keeps the file's text alive
   mutable std::string_view raw_values_;
   std::string_view read_section_;
   mutable std::string section_;  // SectionText() when valid and not read
@@ -163,6 +181,9 @@ struct ParseError {
 // first created as a parent of a loaded key takes that key's time. The root
 // takes its time from a "[]" section, else the time of the load.
 std::optional<Hive> Parse(std::string bytes, ParseError* error);
+// The same for text that `owner` keeps alive; the keys share its ownership
+// while they stand on the text.
+std::optional<Hive> Parse(std::shared_ptr<const void> owner, std::string_view bytes, ParseError* error);
 
 // A saved file as a sequence of parts: views of text the hive keeps
 // (valid while the hive is unchanged) and of text made for the save.

@@ -775,6 +775,63 @@ TEST(ChangedHiveTest, KeepsTheTextOfUnchangedKeysOnly) {
   EXPECT_EQ(kept, "] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"v\"=dword:00000001\n");
 }
 
+// A file all in the form and order Save writes is parsed into a root whose
+// subkeys are made when first asked for; a subtree never opened is saved
+// from the file's text, an opened one as its keys are.
+TEST(FoldedHiveTest, SubkeysAreMadeWhenFirstAskedFor) {
+  const std::string text = ReadData("wine64_system.reg");
+  Hive hive = MustParse(text);
+  EXPECT_TRUE(hive.root.has_folded_subkeys());
+  EXPECT_TRUE(hive.root.has_subkeys());
+  Key* software = hive.root.FindSubkey(u"SOFTWARE");
+  ASSERT_NE(software, nullptr);
+  EXPECT_EQ(software->name(), u"Software");
+  EXPECT_FALSE(hive.root.has_folded_subkeys());
+  EXPECT_TRUE(software->has_folded_subkeys());
+  EXPECT_EQ(Save(hive), text);
+  // Opening every key gives the same tree, written anew.
+  DropSectionTexts(hive);
+  EXPECT_FALSE(software->has_folded_subkeys());
+  EXPECT_EQ(Save(hive), text);
+}
+
+TEST(FoldedHiveTest, TimesAndLinksOfKeysMadeLater) {
+  const std::string text = kHead +
+                           "\n[A\\\\B] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"v\"=\"1\"\n"
+                           "\n[A\\\\C] 1699102524\n#time=1da0f1e2d3c4b5a\n#link\n\"SymbolicLinkValue\"=hex(6):41,00\n"
+                           "\n[D] 1699102524\n#time=1da0f1e2d3c4b5a\n";
+  const Hive hive = MustParse(text);
+  EXPECT_TRUE(hive.root.has_folded_subkeys());
+  const Key* a = Path(hive.root, {u"A"});
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->modif(), kTime1);  // a key without a section: the time of its first subkey's
+  const Key* c = Path(hive.root, {u"A", u"C"});
+  ASSERT_NE(c, nullptr);
+  EXPECT_TRUE(c->is_link());
+  EXPECT_EQ(c->modif(), 0x1da0f1e2d3c4b5a);
+  ASSERT_EQ(c->values().size(), 1u);
+  EXPECT_EQ(c->values()[0].type, 6u);
+  EXPECT_EQ(Save(hive), text);
+}
+
+// Files not in that form or order take the full parse, with the same result.
+TEST(FoldedHiveTest, OtherFilesAreParsedAtOnce) {
+  for (const std::string body : {
+           "\n[B] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n",    // order
+           "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n",    // twice
+           "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[a\\\\B] 1690913106\n#time=1d9c4a2b3c4d5e6\n",  // spelling
+           "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[A\\\\B] 1690913106\n#time=1d9c4a2b3c4d5e6\n",  // bare parent
+           "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n#class=\"c\"\n",
+           "\n[A] 1690913106\n#time=0\n",
+       }) {
+    Hive hive = MustParse(kHead + body);
+    EXPECT_FALSE(hive.root.has_folded_subkeys()) << body;
+    const std::string saved = Save(hive);
+    DropSectionTexts(hive);
+    EXPECT_EQ(Save(hive), saved) << body;
+  }
+}
+
 TEST(ChangedHiveTest, PatchRunOnAWineFile) {
   const std::string text = ReadData("wine64_system.reg");
   Hive hive = MustParse(text);
