@@ -129,12 +129,13 @@ bool MakePrivateDir(const fs::path& dir) {
 }
 
 // Memory for a file's text, owned by the keys that keep parts of it. A large
-// one is an anonymous mapping on huge pages where the system gives them: a
-// few page faults rather than one per 4 KiB, and no zero fill.
+// one is an anonymous mapping (no zero fill), on huge pages where the system
+// gives them when a few megabytes: a few page faults rather than one per 4 KiB.
 class TextBuffer {
  public:
   explicit TextBuffer(std::size_t capacity) {
     constexpr std::size_t kHuge = std::size_t{2} << 20;
+    constexpr std::size_t kHugeAdviceLimit = std::size_t{32} << 20;
     if (capacity >= kHuge / 2) {
       const std::size_t length = (capacity + kHuge - 1) / kHuge * kHuge + kHuge;  // room to align
       void* const base = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -143,7 +144,9 @@ class TextBuffer {
         const auto start = reinterpret_cast<std::uintptr_t>(base);
         data_ = reinterpret_cast<char*>((start + kHuge - 1) & ~(kHuge - 1));
         capacity_ = length - static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(data_) - start);
-        ::madvise(data_, capacity_, MADV_HUGEPAGE);  // advice only
+        // Advice only; and not for a much larger file, where finding that
+        // many huge pages (compaction) costs more than the faults saved.
+        if (capacity_ <= kHugeAdviceLimit) ::madvise(data_, capacity_, MADV_HUGEPAGE);
         return;
       }
     }
@@ -414,9 +417,10 @@ LONG HiveFile::Save() {
   // Large parts (the text kept from the file) go straight from where they
   // are; small ones are gathered first.
   constexpr std::size_t kGather = 64 * 1024;
+  constexpr std::size_t kChunk = 1024 * 1024;
   const auto write_all = [&](std::string_view data) {
     while (!data.empty()) {
-      const ssize_t n = Fs().write(fd, data.data(), data.size());
+      const ssize_t n = Fs().write(fd, data.data(), std::min(data.size(), kChunk));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return errno;
       if (n == 0) return EIO;
