@@ -171,10 +171,13 @@ std::size_t AsciiRun(const char* s, std::size_t n, char a, char b, char c, bool 
   return i;
 }
 
-std::size_t SharedPrefix(std::u16string_view a, std::u16string_view b) {
+// The length of the common start of a and b, eight bytes a step.
+template <typename Char>
+std::size_t SharedPrefix(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
+  constexpr std::size_t kStep = 8 / sizeof(Char);
   const std::size_t n = std::min(a.size(), b.size());
   std::size_t i = 0;
-  for (; i + 4 <= n; i += 4) {
+  for (; i + kStep <= n; i += kStep) {
     std::uint64_t x;
     std::uint64_t y;
     std::memcpy(&x, a.data() + i, 8);
@@ -203,13 +206,15 @@ bool PlainPath(std::string_view raw, std::uint32_t* components = nullptr) {
   return true;
 }
 
+// The lower-case table's value for an ASCII character.
+constexpr int AsciiLower(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+
 // CompareNames for names of ASCII characters.
 int CompareAscii(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : static_cast<int>(c); };
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
     if (a[i] == b[i]) continue;
-    if (const int d = lower(a[i]) - lower(b[i]); d != 0) return d;
+    if (const int d = AsciiLower(a[i]) - AsciiLower(b[i]); d != 0) return d;
   }
   return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
@@ -221,16 +226,7 @@ enum class Follows { kAfter, kBelow, kNot };
 Follows PlainPathFollows(std::string_view a, std::string_view b) {
   if (a.empty()) return Follows::kAfter;
   // The components that hold the first difference decide.
-  std::size_t m = 0;
-  const std::size_t n = std::min(a.size(), b.size());
-  for (; m + 8 <= n; m += 8) {
-    std::uint64_t x;
-    std::uint64_t y;
-    std::memcpy(&x, a.data() + m, 8);
-    std::memcpy(&y, b.data() + m, 8);
-    if (x != y) break;
-  }
-  while (m < n && a[m] == b[m]) ++m;
+  const std::size_t m = SharedPrefix(a, b);
   if (m == a.size() && m == b.size()) return Follows::kNot;  // the same key again
   std::size_t start = m;
   while (start > 0 && a[start - 1] != '\\') --start;
@@ -240,6 +236,16 @@ Follows PlainPathFollows(std::string_view a, std::string_view b) {
   const std::string_view y = b.substr(start, b_end - start);
   if (x == y) return a_end == a.size() ? Follows::kBelow : Follows::kNot;
   return CompareAscii(x, y) < 0 ? Follows::kAfter : Follows::kNot;
+}
+
+// The value of a "#time=" line, read as wineserver reads it: the hex
+// digits after "=", up to anything else.
+std::uint64_t TimeOption(std::string_view line) {
+  std::uint64_t modif = 0;
+  for (std::size_t i = 6; i < line.size() && IsXDigit(line[i]); ++i) {
+    modif = (modif << 4) | static_cast<std::uint64_t>(HexValue(line[i]));
+  }
+  return modif;
 }
 
 constexpr char kHexDigits[] = "0123456789abcdef";
@@ -683,6 +689,8 @@ class Loader {
   bool HexData(std::string_view line, std::size_t i, std::vector<BYTE>& data);
   void Store();
   bool KeepValue(std::string_view line);
+  bool KeepParsedValue(std::string_view line);
+  bool HeadIsSaved(std::int64_t time, bool link, std::size_t begin, std::size_t end);
   bool KeptAfter(std::size_t begin);
   std::size_t QuickValue(std::size_t begin, int* continuations);
   void ParseSectionNow();
@@ -778,10 +786,7 @@ std::optional<Hive> Loader::Fold() {
     if (!in_section) return true;
     if (!time_seen) return false;
     const std::size_t values = values_begin_ == npos ? section_end_ : values_begin_;
-    dump_.clear();
-    DumpSectionHead(dump_, current.modif);
-    if (current.link) dump_ += "#link\n";
-    if (Text(current.path_end, values) != dump_) return false;
+    if (!HeadIsSaved(current.modif, current.link, current.path_end, values)) return false;
     current.values_begin = values_begin_ == npos ? FoldedSection::kNone : static_cast<std::uint32_t>(values_begin_);
     current.end = static_cast<std::uint32_t>(section_end_);
     previous_bare = values_begin_ == npos && !current.link;
@@ -847,10 +852,7 @@ std::optional<Hive> Loader::Fold() {
           continue;
         }
         if (!body_started_ && !body_closed_ && line->starts_with("#time=")) {
-          std::uint64_t modif = 0;
-          for (std::size_t i = 6; i < line->size() && IsXDigit((*line)[i]); ++i) {
-            modif = (modif << 4) | static_cast<std::uint64_t>(HexValue((*line)[i]));
-          }
+          const std::uint64_t modif = TimeOption(*line);
           if (modif == 0) return std::nullopt;  // a key without a time takes one from below
           current.modif = static_cast<std::int64_t>(modif);
           time_seen = body_started_ = true;
@@ -865,7 +867,8 @@ std::optional<Hive> Loader::Fold() {
         return std::nullopt;
       case '@':
       case '"':
-        if (!in_section || !time_seen || body_closed_ || !KeepValue(*line)) return std::nullopt;
+        // QuickValue has seen it at the top of the loop.
+        if (!in_section || !time_seen || body_closed_ || !KeepParsedValue(*line)) return std::nullopt;
         continue;
       default:
         return std::nullopt;
@@ -991,7 +994,7 @@ bool Loader::KeyLine(std::string_view line) {
   // The components within the part the previous section's name shares
   // with this one, up to a separator in both, are the previous keys.
   const std::size_t n = name.size();
-  const std::size_t shared = SharedPrefix(section_name_, name);
+  const std::size_t shared = SharedPrefix<char16_t>(section_name_, name);
   std::size_t depth = 0;
   while (depth < section_ends_.size()) {
     const std::size_t end = section_ends_[depth];
@@ -1033,14 +1036,20 @@ void Loader::EndSection() {
   const bool has_values = values_begin_ != std::string_view::npos;
   if (has_values) KeyText::KeepValues(key, source_, Text(values_begin_, section_end_));
   // The text from "]" on is the section Save writes when it starts with the
-  // head Save writes for the key's time.
-  dump_.clear();
-  DumpSectionHead(dump_, key);
-  const std::string_view text = Text(section_begin_, section_end_);
-  const std::size_t head = has_values ? values_begin_ - section_begin_ : text.size();
-  if (head == dump_.size() && text.starts_with(dump_)) {
-    KeyText::KeepSection(key, source_, text, entry_ok_ ? Text(entry_begin_, section_end_) : std::string_view());
+  // head Save writes for the key.
+  if (HeadIsSaved(key.modif(), key.is_link(), section_begin_, has_values ? values_begin_ : section_end_)) {
+    KeyText::KeepSection(key, source_, Text(section_begin_, section_end_),
+                         entry_ok_ ? Text(entry_begin_, section_end_) : std::string_view());
   }
+}
+
+// Whether the text [begin, end) is the head Save writes for a key of that
+// time and link: "] ", seconds, #time and #link.
+bool Loader::HeadIsSaved(std::int64_t time, bool link, std::size_t begin, std::size_t end) {
+  dump_.clear();
+  DumpSectionHead(dump_, time);
+  if (link) dump_ += "#link\n";
+  return Text(begin, end) == dump_;
 }
 
 // Back to the current section's first line, to parse it at once.
@@ -1156,16 +1165,22 @@ bool Loader::KeepValue(std::string_view line) {
   if (const std::size_t end = QuickValue(begin, &continuations); end != std::string_view::npos) {
     reader_.pos = end;
     reader_.line += continuations;
-  } else {
-    // Anything else is kept when Save gives back its text.
-    ParseError* const error = std::exchange(error_, nullptr);
-    const bool parsed = ValueLine(line);
-    error_ = error;
-    if (!parsed) return false;
-    dump_.clear();
-    DumpValue(dump_, value_);
-    if (Text(begin, reader_.pos) != dump_) return false;
+    return KeptAfter(begin);
   }
+  return KeepParsedValue(line);
+}
+
+// KeepValue for a line that QuickValue could not tell: kept when Save gives
+// back its text.
+bool Loader::KeepParsedValue(std::string_view line) {
+  const std::size_t begin = Offset(line);
+  ParseError* const error = std::exchange(error_, nullptr);
+  const bool parsed = ValueLine(line);
+  error_ = error;
+  if (!parsed) return false;
+  dump_.clear();
+  DumpValue(dump_, value_);
+  if (Text(begin, reader_.pos) != dump_) return false;
   return KeptAfter(begin);
 }
 
@@ -1222,11 +1237,7 @@ bool Loader::GlobalOption(std::string_view line) {
 bool Loader::KeyOption(std::string_view line) {
   Key& key = *path_.back();
   if (line.starts_with("#time=")) {
-    std::uint64_t modif = 0;
-    for (std::size_t i = 6; i < line.size() && IsXDigit(line[i]); ++i) {
-      modif = (modif << 4) | static_cast<std::uint64_t>(HexValue(line[i]));
-    }
-    UpdateTime(static_cast<std::int64_t>(modif));
+    UpdateTime(static_cast<std::int64_t>(TimeOption(line)));
   } else if (line.starts_with("#class=")) {
     if (line.size() < 8 || line[7] != '"') return Fail("expected '\"' after '#class=', found " + Found(line.substr(7)));
     std::u16string name;
@@ -1369,7 +1380,7 @@ int CompareNames(std::u16string_view a, std::u16string_view b) {
     int d;
     if (x < 0x80 && y < 0x80) {
       // ASCII without the table (and the locale it is built from).
-      d = (x >= u'A' && x <= u'Z' ? x + 32 : x) - (y >= u'A' && y <= u'Z' ? y + 32 : y);
+      d = AsciiLower(x) - AsciiLower(y);
     } else {
       const LowerTable& lower = Lower();
       d = static_cast<int>(lower(x)) - static_cast<int>(lower(y));
