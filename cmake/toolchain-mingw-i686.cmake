@@ -1,27 +1,4 @@
-# Cross build of the Windows program: MinGW-w64 for i686 (posix thread model),
-# linked statically so that the program imports Windows system DLLs only.
-# Test binaries run under Wine through the emulator wrapper, in the build
-# tree's own Wine prefix (created by the test run's setup fixture).
-set(CMAKE_SYSTEM_NAME Windows)
+# The genuine Windows program: PE32 (i686). Its test prefix is 32-bit.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(SKELVIN_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${SKELVIN_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${SKELVIN_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${SKELVIN_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${SKELVIN_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections")
-set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--gc-sections")
-
-# The Wine prefix of this build tree's test runs, and the wrapper that runs
-# one cross-compiled binary in it.
-set(SKELVIN_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-set(CMAKE_CROSSCOMPILING_EMULATOR
-    ${CMAKE_CURRENT_LIST_DIR}/../tests/support/win32/wine-run.sh ${SKELVIN_WINEPREFIX})
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)

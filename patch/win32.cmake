@@ -3,10 +3,29 @@
 # and drops unused sections.
 enable_language(RC)
 
-target_sources(Skelvin_Patch_eng PRIVATE ${CMAKE_CURRENT_LIST_DIR}/resources.rc)
-set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/resources.rc APPEND PROPERTY OBJECT_DEPENDS
-  ${CMAKE_CURRENT_LIST_DIR}/version.h
-  ${CMAKE_CURRENT_LIST_DIR}/Skelvin_Patch_eng.manifest
-  ${CMAKE_CURRENT_LIST_DIR}/icon/icon-48x48x24.dib)
+# The manifest names the program's processor architecture; resources.rc finds
+# the generated file through the include path.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(SKELVIN_MANIFEST_ARCH amd64)
+else()
+  set(SKELVIN_MANIFEST_ARCH x86)
+endif()
+set(SKELVIN_RESOURCE_DIR ${PROJECT_BINARY_DIR}/patch/resources)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/Skelvin_Patch_eng.manifest.in
+               ${SKELVIN_RESOURCE_DIR}/Skelvin_Patch_eng.manifest @ONLY)
+
+# skelvin_resources(<target>): the program's resources in <target>.
+function(skelvin_resources target)
+  set(rc ${PROJECT_SOURCE_DIR}/patch/resources.rc)
+  set(SKELVIN_RESOURCE_DIR ${PROJECT_BINARY_DIR}/patch/resources)
+  target_sources(${target} PRIVATE ${rc})
+  target_include_directories(${target} PRIVATE ${SKELVIN_RESOURCE_DIR})
+  set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS
+    ${PROJECT_SOURCE_DIR}/patch/version.h
+    ${SKELVIN_RESOURCE_DIR}/Skelvin_Patch_eng.manifest
+    ${PROJECT_SOURCE_DIR}/patch/icon/icon-48x48x24.dib)
+endfunction()
+
+skelvin_resources(Skelvin_Patch_eng)
 set_target_properties(Skelvin_Patch_eng PROPERTIES WIN32_EXECUTABLE ON)
 target_link_options(Skelvin_Patch_eng PRIVATE -s)

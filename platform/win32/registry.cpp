@@ -11,6 +11,15 @@
 namespace plat {
 namespace {
 
+#ifdef _WIN64
+// The one difference of the 64-bit build: it is the same 32-bit program, so it
+// opens, creates and deletes keys in the 32-bit view of the registry, where a
+// 32-bit process's keys live on 64-bit Windows (and under 64-bit Wine).
+constexpr ::REGSAM kView = KEY_WOW64_32KEY;
+#else
+constexpr ::REGSAM kView = 0;
+#endif
+
 // In/out DWORD: copies the caller's value in, and back after the call.
 class DwordArg {
  public:
@@ -47,7 +56,8 @@ class Win32Registry final : public Registry {
   LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
                      HKEY* phkResult) override {
     HKeyArg result(phkResult);
-    return result.Finish(::RegOpenKeyExA(win32::ToNative(hKey), lpSubKey, ulOptions, samDesired, result.get()));
+    return result.Finish(
+        ::RegOpenKeyExA(win32::ToNative(hKey), lpSubKey, ulOptions, samDesired | kView, result.get()));
   }
 
   LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass, DWORD dwOptions,
@@ -64,7 +74,7 @@ class Win32Registry final : public Registry {
     HKeyArg result(phkResult);
     DwordArg disposition(lpdwDisposition);
     return result.Finish(::RegCreateKeyExA(win32::ToNative(hKey), lpSubKey, Reserved, lpClass, dwOptions,
-                                           samDesired, native_attributes, result.get(), disposition.get()));
+                                           samDesired | kView, native_attributes, result.get(), disposition.get()));
   }
 
   LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
@@ -97,7 +107,11 @@ class Win32Registry final : public Registry {
   }
 
   LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) override {
+#ifdef _WIN64
+    return static_cast<LONG>(::RegDeleteKeyExA(win32::ToNative(hKey), lpSubKey, kView, 0));
+#else
     return static_cast<LONG>(::RegDeleteKeyA(win32::ToNative(hKey), lpSubKey));
+#endif
   }
 
   LONG RegCloseKey(HKEY hKey) override { return static_cast<LONG>(::RegCloseKey(win32::ToNative(hKey))); }

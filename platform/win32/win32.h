@@ -14,7 +14,11 @@
 
 namespace plat::win32 {
 
-static_assert(sizeof(::HKEY) == sizeof(plat::HKEY), "registry handles are 32-bit on this target");
+// Registry handles cross the seam as 32-bit values. On 64-bit Windows a
+// handle is pointer-sized but its value fits in 32 bits (kernel handles are
+// kept so for 32/64-bit interoperation), and predefined roots are 32-bit
+// values sign-extended, which ToNative restores.
+static_assert(sizeof(::HKEY) >= sizeof(plat::HKEY));
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "wide characters are UTF-16 units on Windows");
 
 inline ::HKEY ToNative(plat::HKEY key) {

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The native program as a user runs it, checked with real Wine afterwards.
 # Usage: native_patch.sh <path to Skelvin_Patch_eng>
+# Wine reads a 64-bit prefix with 64-bit Wine (the 32-bit view, /reg:32),
+# and a 32-bit prefix with 32-bit Wine where i386 code runs.
 set -u
 program=$1
+source "$(dirname "$0")/../support/wine_host.sh"
+echo "$host_kind"
 work=$(mktemp -d "${TMPDIR:-/tmp}/skelvin-e2e-XXXXXX")
 export WINEDEBUG=-all
 unset DISPLAY
@@ -45,7 +49,14 @@ check_success() {  # <prefix> <name> <expected section in system.reg>
   grep -qF "[$stored]" "$prefix/system.reg" && pass "$name: values stored in [$stored]" ||
     fail "$name: [$stored] missing from system.reg"
   # Wine itself reads both values back, and keeps them when it updates the prefix.
-  WINEPREFIX=$prefix timeout 600 wine reg query "$key" >"$work/$name.query" 2>&1
+  if grep -q '^#arch=win64$' "$prefix/system.reg"; then
+    WINEPREFIX=$prefix timeout 600 "$wine64" reg query "$key" /reg:32 >"$work/$name.query" 2>&1
+  elif [ "$host_i386" = 1 ]; then
+    WINEPREFIX=$prefix timeout 600 wine reg query "$key" >"$work/$name.query" 2>&1
+  else
+    not_here "$name: Wine's own reading of a 32-bit prefix"
+    return
+  fi
   for v in YV12 NMMC; do
     grep -qE "^\s+$v\s+REG_DWORD\s+0x0\s*$" "$work/$name.query" && pass "$name: wine reads $v" ||
       fail "$name: wine reg query lacks $v: $(tr -d '\r' <"$work/$name.query")"
@@ -80,8 +91,9 @@ prefixes+=("$p64")
 WINEARCH=win64 check_success "$p64" new64 "Software\\\\Wow6432Node\\\\Mediamatics\\\\DVD Express\\\\ActiveMovie Decoder\\\\Formats"
 grep -q '^#arch=win64$' "$p64/system.reg" && pass "new64: 64-bit prefix" || fail "new64: arch line"
 
-# The same prefixes again, now fully set up by Wine.
+# The same prefixes again, now set up by Wine where it could run in them.
 check_success "$p32" again32 "$section"
+check_success "$p64" again64 "Software\\\\Wow6432Node\\\\Mediamatics\\\\DVD Express\\\\ActiveMovie Decoder\\\\Formats"
 
 # A running wineserver keeps the prefix: the run is refused, the file untouched.
 WINEPREFIX=$p32 timeout 60 wineserver -p

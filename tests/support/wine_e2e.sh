@@ -6,12 +6,29 @@
 #   e2e_display                               starts Xvfb, exports DISPLAY
 #   e2e_boot                                  wineserver -p, wineboot --init
 #   e2e_stop_server                           wineserver -k, then -w
+#   wine_cmd <program> [args...]              runs it with the loader that fits
+#                                             it and the prefix, under timeout
+#   reg32 <reg arguments...>                  reg.exe on the registry as a
+#                                             32-bit program sees it
 # A script may define e2e_on_exit to stop programs of its own first.
+# e2e_begin skips the test (status 77, the reason in its output) when the
+# prefix is 32-bit or a program given after the work root is a PE32 and this
+# host cannot run i386 code.
+source "$(dirname "${BASH_SOURCE[0]}")/wine_host.sh"
 
 e2e_begin() {
   log=$1
+  echo "$host_kind"
+  if [ "$host_i386" != 1 ]; then
+    [ "$2" = win64 ] || skip_test "a 32-bit prefix"
+    local exe
+    for exe in "${@:4}"; do
+      [ "$(pe_bits "$exe")" != 32 ] || skip_test "$(basename "$exe") is a PE32 program"
+    done
+  fi
   mkdir -p "$(dirname "$log")"
   : >"$log"
+  echo "$host_kind" >>"$log"
   if [ -n "${3:-}" ]; then
     mkdir -p "$3"
     work=$(mktemp -d "$3/e2e.XXXXXX")
@@ -33,7 +50,10 @@ e2e_begin() {
 fail() { echo "FAIL: $*" | tee -a "$log" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*" | tee -a "$log"; }
 note() { echo "$*" >>"$log"; }
-wine_cmd() { timeout --kill-after=10 "${WINE_TIMEOUT:-120}" wine "$@"; }
+wine_cmd() { timeout --kill-after=10 "${WINE_TIMEOUT:-120}" "$(wine_loader "$WINEARCH" "$1")" "$@"; }
+reg32() {
+  if [ "$WINEARCH" = win64 ]; then wine_cmd reg "$@" /reg:32; else wine_cmd reg "$@"; fi
+}
 
 # poll <seconds> <command...>: status 0 as soon as the command succeeds.
 poll() {
@@ -65,7 +85,7 @@ e2e_boot() {
   note "== prefix $prefix ($WINEARCH)"
   mkdir -p "$prefix"
   timeout 60 wineserver -p </dev/null >>"$log" 2>&1 && server_running=1
-  if ! timeout 900 wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/.update-timestamp" ]; then
+  if ! WINE_TIMEOUT=900 wine_cmd wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/.update-timestamp" ]; then
     fail "wineboot --init failed"
     exit 1
   fi

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# sysinfo_e2e.sh <about_demo> <sysinfo_standin.exe> <artifacts dir>
-# StartSysInfo of the native program with real Wine, on a fresh 32-bit prefix
-# of its own:
+# sysinfo_e2e.sh <about_demo> <32-bit stand-in.exe> <64-bit stand-in.exe> <artifacts dir>
+# StartSysInfo of the native program with real Wine, on a fresh prefix of its
+# own: 32-bit with the 32-bit stand-in where i386 code runs, else 64-bit with
+# the 64-bit stand-in and a `wine` on PATH that starts 64-bit Wine (Debian's
+# `wine` needs i386 code even for 64-bit programs):
 #   1. the first location names the stand-in: it is started with wine in the
 #      prefix and writes its marker;
 #   2. only the second location, a folder holding MSINFO32.EXE: started;
@@ -9,10 +11,27 @@
 #   4. no wine on PATH: the message, no start.
 set -uo pipefail
 demo=$1
-standin=$2
-artifacts=$3
+standin32=$2
+standin64=$3
+artifacts=$4
 source "$(dirname "$0")/../../support/wine_e2e.sh"
-e2e_begin "$artifacts/sysinfo-native.log" win32
+if [ "$host_i386" = 1 ]; then
+  arch=win32 standin=$standin32
+else
+  arch=win64 standin=$standin64
+fi
+e2e_begin "$artifacts/sysinfo-native.log" "$arch"
+if [ ! -f "$standin" ]; then
+  fail "no $arch stand-in at $standin: its MinGW-w64 compiler was missing at configure time (.ci/install installs it)"
+  exit 1
+fi
+if [ "$host_i386" != 1 ]; then
+  mkdir -p "$work/bin"
+  printf '#!/bin/sh\nexec %s "$@"\n' "$wine64" >"$work/bin/wine"
+  chmod +x "$work/bin/wine"
+  export PATH=$work/bin:$PATH
+  echo "StartSysInfo runs \`wine\`: here one that starts 64-bit Wine ($host_why)"
+fi
 first='HKLM\SOFTWARE\Microsoft\Shared Tools\MSINFO'
 second='HKLM\SOFTWARE\Microsoft\Shared Tools Location'
 message='System Information Is Unavailable At This Time'
@@ -26,10 +45,10 @@ cp "$standin" "$drive_c/SysInfo/msinfo32.exe"
 # set_locations <first path or -> <second folder or ->: the registry as a
 # Windows program sets it, saved to the prefix's files before the native run.
 set_locations() {
-  wine_cmd reg delete "$first" /f >>"$log" 2>&1
-  wine_cmd reg delete "$second" /f >>"$log" 2>&1
-  if [ "$1" != - ]; then wine_cmd reg add "$first" /v PATH /t REG_SZ /d "$1" /f >>"$log" 2>&1 || fail "reg add PATH"; fi
-  if [ "$2" != - ]; then wine_cmd reg add "$second" /v MSINFO /t REG_SZ /d "$2" /f >>"$log" 2>&1 || fail "reg add MSINFO"; fi
+  reg32 delete "$first" /f >>"$log" 2>&1
+  reg32 delete "$second" /f >>"$log" 2>&1
+  if [ "$1" != - ]; then reg32 add "$first" /v PATH /t REG_SZ /d "$1" /f >>"$log" 2>&1 || fail "reg add PATH"; fi
+  if [ "$2" != - ]; then reg32 add "$second" /v MSINFO /t REG_SZ /d "$2" /f >>"$log" 2>&1 || fail "reg add MSINFO"; fi
   e2e_stop_server
 }
 

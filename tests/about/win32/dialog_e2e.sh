@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # dialog_e2e.sh <about_demo.exe> <about_probe.exe> <sysinfo_standin.exe> <artifacts dir>
 #
-# The real About dialog under Wine and Xvfb, on a fresh 32-bit prefix:
+# The real About dialog under Wine and Xvfb, on a fresh prefix of its own
+# (32-bit for the PE32, skipped with the reason on a host that cannot run
+# i386 code; 64-bit for the 64-bit build, which reads the 32-bit view):
 #   - every control's class, text and rectangle read back and compared with
 #     the design at 96 dots per inch (15 twips a pixel); the window's styles,
 #     icon and focus; the two lines and the icon checked on the screenshot
@@ -18,7 +20,9 @@ standin=$3
 artifacts=$4
 demo_pid=
 source "$(dirname "$0")/../../support/wine_e2e.sh"
-e2e_begin "$artifacts/about-win32.log" win32
+arch=win32
+[ "$(pe_bits "$demo")" = 64 ] && arch=win64
+e2e_begin "$artifacts/about-$arch.log" "$arch" "" "$demo" "$probe" "$standin"
 e2e_on_exit() { if [ -n "$demo_pid" ] && kill -0 "$demo_pid" 2>/dev/null; then kill "$demo_pid"; fi; }
 
 e2e_display
@@ -220,10 +224,10 @@ cp "$standin" "$drive_c/SysInfo/MSINFO32.EXE"
 first='HKLM\SOFTWARE\Microsoft\Shared Tools\MSINFO'
 second='HKLM\SOFTWARE\Microsoft\Shared Tools Location'
 set_locations() {
-  wine_cmd reg delete "$first" /f >>"$log" 2>&1
-  wine_cmd reg delete "$second" /f >>"$log" 2>&1
-  if [ "$1" != - ]; then wine_cmd reg add "$first" /v PATH /t REG_SZ /d "$1" /f >>"$log" 2>&1 || fail "reg add PATH"; fi
-  if [ "$2" != - ]; then wine_cmd reg add "$second" /v MSINFO /t REG_SZ /d "$2" /f >>"$log" 2>&1 || fail "reg add MSINFO"; fi
+  reg32 delete "$first" /f >>"$log" 2>&1
+  reg32 delete "$second" /f >>"$log" 2>&1
+  if [ "$1" != - ]; then reg32 add "$first" /v PATH /t REG_SZ /d "$1" /f >>"$log" 2>&1 || fail "reg add PATH"; fi
+  if [ "$2" != - ]; then reg32 add "$second" /v MSINFO /t REG_SZ /d "$2" /f >>"$log" 2>&1 || fail "reg add MSINFO"; fi
 }
 sysinfo_started() {  # sysinfo_started <name> <marker>
   rm -f "$2"

@@ -2,13 +2,23 @@
 # differential.sh <native program> <program.exe> <work root>
 #
 # The native build and the Windows program under Wine, run on copies of the
-# same prepared prefix (32-bit and 64-bit), must leave the decoder's values at
-# the same key paths with the same data. The registry files are compared
-# after wineserver has written them (wineserver -w).
+# same prepared prefix (32-bit and 64-bit for the PE32, 64-bit for the 64-bit
+# build), must leave the decoder's values at the same key paths with the same
+# data. The registry files are compared after wineserver has written them
+# (wineserver -w). The PE32 is skipped (status 77) on a host that cannot run
+# i386 code.
 set -uo pipefail
 native=$1
 exe=$2
 work_root=$3
+source "$(dirname "$0")/../../support/wine_host.sh"
+echo "$host_kind"
+if [ "$(pe_bits "$exe")" = 64 ]; then
+  arches=(win64)
+else
+  [ "$host_i386" = 1 ] || skip_test "$(basename "$exe") is a PE32 program"
+  arches=(win32 win64)
+fi
 mkdir -p "$work_root"
 work=$(mktemp -d "$work_root/differential.XXXXXX")
 export WINEDEBUG=-all
@@ -35,10 +45,10 @@ decoder_sections() {
   awk '/^\[/ { keep = ($0 ~ /Mediamatics/) } keep && !/^#time=/ { sub(/\] [0-9]+$/, "]"); print }' "$1"
 }
 
-for arch in win32 win64; do
+for arch in "${arches[@]}"; do
   base=$work/base-$arch
   prefixes+=("$base")
-  WINEARCH=$arch WINEPREFIX=$base timeout 600 wineboot --init >/dev/null 2>&1
+  WINEARCH=$arch WINEPREFIX=$base timeout 600 "$(wine_loader "$arch")" wineboot --init >/dev/null 2>&1
   WINEPREFIX=$base timeout 120 wineserver -w
   for side in native exe; do
     cp -a "$base" "$work/$side-$arch"
@@ -49,10 +59,10 @@ for arch in win32 win64; do
   status=$?
   [ "$status" = 0 ] && pass "$arch: native run exit 0" || fail "$arch: native run exit $status: $(cat "$work/native-$arch.err")"
   # Let Wine load and save the natively written file too, as it would next.
-  WINEPREFIX=$work/native-$arch timeout 300 wine reg query 'HKLM\Software' >/dev/null 2>&1
+  WINEPREFIX=$work/native-$arch timeout 300 "$(wine_loader "$arch")" reg query 'HKLM\Software' >/dev/null 2>&1
   WINEPREFIX=$work/native-$arch timeout 120 wineserver -w
 
-  WINEPREFIX=$work/exe-$arch timeout 300 wine "$exe" >/dev/null 2>&1
+  WINEPREFIX=$work/exe-$arch timeout 300 "$(wine_loader "$arch" "$exe")" "$exe" >/dev/null 2>&1
   status=$?
   [ "$status" = 0 ] && pass "$arch: exe run exit 0" || fail "$arch: exe run exit $status"
   WINEPREFIX=$work/exe-$arch timeout 120 wineserver -w

@@ -6,6 +6,9 @@
 #   success: the restart notice appears with its text, Enter dismisses it, the
 #            program exits 0, both values are REG_DWORD 0 in the 32-bit view
 #            of HKLM, and Windows is asked to restart.
+# The program is the PE32 (in a 32- or 64-bit prefix; skipped with the reason
+# on a host that cannot run i386 code) or the 64-bit build (64-bit prefix),
+# which reaches the same 32-bit view.
 #   failure: "Software\Mediamatics" is first made a volatile key in the running
 #            wineserver, so that the program's key cannot be created; the
 #            critical error box appears with the accessor's description, the
@@ -26,7 +29,7 @@ work_root=$6
 name=$arch-$scenario
 program_pid=
 source "$(dirname "$0")/../../support/wine_e2e.sh"
-e2e_begin "$artifacts/$name.log" "$arch" "$work_root"
+e2e_begin "$artifacts/$name.log" "$arch" "$work_root" "$program" "$helpers/volatile_key.exe"
 e2e_on_exit() { if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then kill "$program_pid"; fi; }
 
 formats='HKLM\Software\Mediamatics\DVD Express\ActiveMovie Decoder\Formats'
@@ -118,7 +121,7 @@ fi
 # 7. The registry and the restart request.
 probe_ran() { wine_cmd reg query "$probe" /v Restarted >/dev/null 2>&1; }
 if [ "$scenario" = success ]; then
-  values=$(wine_cmd reg query "$formats" 2>>"$log" | tr -d '\r')
+  values=$(reg32 query "$formats" 2>>"$log" | tr -d '\r')
   note "$values"
   for value in YV12 NMMC; do
     if grep -Eq "^[[:space:]]+$value[[:space:]]+REG_DWORD[[:space:]]+0x0$" <<<"$values"; then
@@ -137,7 +140,7 @@ else
     fail "the RunOnce probe was consumed"
   fi
   if find_box Restart; then fail "the restart notice appeared"; else pass "no restart notice"; fi
-  if wine_cmd reg query "$formats" >/dev/null 2>&1; then fail "the Formats key exists"; else pass "the Formats key was not created"; fi
+  if reg32 query "$formats" >/dev/null 2>&1; then fail "the Formats key exists"; else pass "the Formats key was not created"; fi
 fi
 
 # 8. Where the values live on disk (the server saves when it stops).

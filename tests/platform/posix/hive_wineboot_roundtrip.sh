@@ -3,8 +3,11 @@
 # change made through the hive API gives the file wineserver writes for the
 # same change.
 #   hive_wineboot_roundtrip.sh <path of hive_roundtrip>
+# A 64-bit prefix always (64-bit Wine); a 32-bit one where i386 code runs.
 set -u
 tool=$1
+source "$(dirname "$0")/../../support/wine_host.sh"
+echo "$host_kind"
 fail=0
 prefixes=()
 
@@ -27,11 +30,12 @@ check() {  # check <file>
 }
 
 run_prefix() {  # run_prefix <win32|win64>
-  local arch=$1 p
+  local arch=$1 p wine
+  wine=$(wine_loader "$arch")
   p=$(mktemp -d /tmp/skelvin-hive-XXXXXX)
   prefixes+=("$p")
   export WINEPREFIX=$p WINEDEBUG=-all
-  if ! timeout 300 env WINEARCH="$arch" wineboot --init >/dev/null 2>&1; then
+  if ! timeout 300 env WINEARCH="$arch" "$wine" wineboot --init >/dev/null 2>&1; then
     echo "FAIL: wineboot --init ($arch)"; fail=1; return
   fi
   timeout 120 wineserver -w
@@ -42,7 +46,7 @@ run_prefix() {  # run_prefix <win32|win64>
   local ino0 ino i
   ino0=$(stat -c %i "$p/system.reg")
   timeout 60 wineserver -p
-  timeout 120 wine reg query 'HKLM\Software\Wine' >/dev/null 2>&1
+  timeout 120 "$wine" reg query 'HKLM\Software\Wine' >/dev/null 2>&1
   for i in $(seq 1 90); do
     sleep 1
     ino=$(stat -c %i "$p/system.reg")
@@ -56,7 +60,7 @@ run_prefix() {  # run_prefix <win32|win64>
   cp "$p"/*.reg "$p/before/"
   local view=() key='Software\SkelvinProbe'
   [ "$arch" = win64 ] && view=(/reg:64)
-  if ! timeout 120 wine reg add 'HKLM\Software\SkelvinProbe' /v Name /t REG_SZ /d abc /f "${view[@]}" >/dev/null 2>&1; then
+  if ! timeout 120 "$wine" reg add 'HKLM\Software\SkelvinProbe' /v Name /t REG_SZ /d abc /f "${view[@]}" >/dev/null 2>&1; then
     echo "FAIL: wine reg add ($arch)"; fail=1; return
   fi
   timeout 60 wineserver -k
@@ -80,6 +84,6 @@ run_prefix() {  # run_prefix <win32|win64>
 }
 
 run_prefix win64
-run_prefix win32
+if [ "$host_i386" = 1 ]; then run_prefix win32; else not_here "the round trip of a 32-bit prefix"; fi
 if [ $fail = 0 ]; then echo "hive_wineboot_roundtrip: all checks passed"; fi
 exit $fail

@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
-# pe_check.sh <program.exe> <icon image file>
-# Checks the built program's PE file: i386 machine, GUI subsystem, imports
-# from Windows system DLLs only, the version record with its exact texts,
-# icon group 1 holding the 48x48 24-bit image 30001 (the given file), the
-# manifest, and the size limit.
+# pe_check.sh <program.exe> <icon image file> [i386|x86-64]
+# Checks the built program's PE file: its machine (i386 and PE32 unless
+# x86-64 is given: PE32+), GUI subsystem, imports from Windows system DLLs
+# only, the version record with its exact texts, icon group 1 holding the
+# 48x48 24-bit image 30001 (the given file), the manifest, and the size limit.
+# These checks need no Wine: they run on every host.
 set -uo pipefail
 exe=$1
 icon_image=$2
-objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
+machine=${3:-i386}
+if [ "$machine" = x86-64 ]; then
+  objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+  format=pei-x86-64 architecture='i386:x86-64' magic=020b manifest_arch=amd64
+else
+  objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
+  format=pei-i386 architecture=i386 magic=010b manifest_arch=x86
+fi
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
@@ -18,9 +26,10 @@ trap 'rm -rf "$work"' EXIT
 header=$("$objdump" -f "$exe") || { echo "FAIL: objdump cannot read $exe" >&2; exit 1; }
 private=$("$objdump" -p "$exe")
 
-grep -q 'file format pei-i386' <<<"$header" && grep -q 'architecture: i386' <<<"$header" \
-  && pass "machine i386 (PE32)" || fail "not a PE32 i386 file: $header"
-grep -q '^Magic[[:space:]]*010b' <<<"$private" && pass "optional header PE32" || fail "optional header is not PE32"
+grep -q "file format $format\$" <<<"$header" && grep -q "architecture: $architecture," <<<"$header" \
+  && pass "machine $machine ($format)" || fail "not a $format $machine file: $header"
+grep -q "^Magic[[:space:]]*$magic" <<<"$private" && pass "optional header magic $magic" \
+  || fail "optional header magic is not $magic"
 grep -q '^Subsystem[[:space:]]*00000002' <<<"$private" && pass "subsystem Windows GUI" || fail "subsystem is not Windows GUI"
 
 # Imports: Windows system DLLs only (nothing of the compiler's runtime).
@@ -116,6 +125,8 @@ fi
 
 wrestool -x --raw --type=24 --name=1 "$exe" >"$work/manifest" 2>/dev/null
 if [ -s "$work/manifest" ]; then
+  grep -q "name=\"Skelvin.Patch.eng\" version=\"1.0.0.0\" processorArchitecture=\"$manifest_arch\"" "$work/manifest" \
+    && pass "manifest names the program, architecture $manifest_arch" || fail "manifest identity is not for $manifest_arch"
   grep -q 'requestedExecutionLevel level="requireAdministrator" uiAccess="false"' "$work/manifest" \
     && pass "manifest requires administrator" || fail "manifest does not require administrator"
   grep -q 'Microsoft.Windows.Common-Controls" version="6.0.0.0"' "$work/manifest" \

@@ -10,6 +10,12 @@ set(SKELVIN_WINE_SUPPORT_DIR ${CMAKE_CURRENT_LIST_DIR})
 if(NOT SKELVIN_WINEPREFIX)
   set(SKELVIN_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
 endif()
+# The prefix fits the build: 64-bit for the x86_64 build, else 32-bit.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(SKELVIN_WINE_ARCH win64)
+else()
+  set(SKELVIN_WINE_ARCH win32)
+endif()
 
 # Defines the fixture's setup and cleanup tests (once per build tree).
 function(skelvin_wine_fixture_tests)
@@ -19,14 +25,18 @@ function(skelvin_wine_fixture_tests)
   endif()
   set_property(GLOBAL PROPERTY SKELVIN_WINE_FIXTURE_DEFINED TRUE)
   add_test(NAME wine_prefix_setup
-    COMMAND ${SKELVIN_WINE_SUPPORT_DIR}/wineprefix.sh setup ${SKELVIN_WINEPREFIX} win32)
+    COMMAND ${SKELVIN_WINE_SUPPORT_DIR}/wineprefix.sh setup ${SKELVIN_WINEPREFIX} ${SKELVIN_WINE_ARCH})
   add_test(NAME wine_prefix_cleanup
     COMMAND ${SKELVIN_WINE_SUPPORT_DIR}/wineprefix.sh cleanup ${SKELVIN_WINEPREFIX})
-  set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP ${SKELVIN_WINE_FIXTURE} TIMEOUT 900)
+  set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP ${SKELVIN_WINE_FIXTURE} TIMEOUT 900
+                       SKIP_RETURN_CODE 77)
   set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP ${SKELVIN_WINE_FIXTURE} TIMEOUT 300)
 endfunction()
 
-# skelvin_requires_wine(<test>...): the tests run in the shared prefix.
+# skelvin_requires_wine(<test>...): the tests run in the shared prefix. A
+# test that cannot run on this host (a PE32 without i386) exits 77: skipped,
+# with the reason in its output.
 function(skelvin_requires_wine)
   set_property(TEST ${ARGN} APPEND PROPERTY FIXTURES_REQUIRED ${SKELVIN_WINE_FIXTURE})
+  set_property(TEST ${ARGN} PROPERTY SKIP_RETURN_CODE 77)
 endfunction()

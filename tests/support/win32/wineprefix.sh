@@ -5,10 +5,13 @@
 # binaries of the run share one server. cleanup: stops that server and
 # removes the prefix. Every wine command runs under timeout; wine's own
 # output goes to <prefix>.log, so that no daemon keeps the caller's pipes.
+# A 32-bit prefix on a host that cannot run i386 code is not made: the status
+# is 77 (skipped) and the output says why.
 set -euo pipefail
 action=$1
 prefix=$2
 arch=${3:-win32}
+source "$(dirname "$0")/../wine_host.sh"
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -24,6 +27,8 @@ stop_server() {
 
 case $action in
   setup)
+    echo "$host_kind"
+    [ "$arch" = win64 ] || [ "$host_i386" = 1 ] || skip_test "a 32-bit prefix"
     stop_server
     rm -rf "$prefix"
     mkdir -p "$prefix"
@@ -31,7 +36,7 @@ case $action in
     export WINEARCH=$arch
     # wineserver -p forks a daemon and returns once it is ready.
     timeout 60 wineserver -p </dev/null >>"$log" 2>&1
-    if ! timeout 600 wineboot --init </dev/null >>"$log" 2>&1; then
+    if ! timeout 600 "$(wine_loader "$arch")" wineboot --init </dev/null >>"$log" 2>&1; then
       echo "wineprefix: wineboot --init failed for $prefix (see $log)" >&2
       exit 1
     fi
@@ -40,6 +45,12 @@ case $action in
     if [ ! -f "$prefix/.update-timestamp" ]; then
       echo "wineprefix: wineboot did not finish setting up $prefix (see $log)" >&2
       exit 1
+    fi
+    # Windows always has C:\Windows\system; wineboot makes it with the 32-bit
+    # half of a prefix, which 64-bit Wine alone (no i386 code) cannot set up.
+    if [ ! -d "$prefix/drive_c/windows/system" ]; then
+      mkdir "$prefix/drive_c/windows/system"
+      echo "wineprefix: made C:\\Windows\\system (the prefix's 32-bit half is not set up)"
     fi
     echo "wineprefix: $prefix ready ($arch)"
     ;;

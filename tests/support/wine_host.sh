@@ -1,0 +1,66 @@
+# Sourced by every script that runs Wine: what this host can run, and the
+# right Wine loader for a program or a prefix.
+#
+#   host_i386     1 when i386 code runs natively here (Wine's 32-bit loader
+#                 starts), else 0; host_why then says why not
+#   wine64        the 64-bit Wine loader (Debian puts no `wine64` on PATH)
+#   host_kind     one line that says which sort of host this is
+#   pe_bits <file>            64 for a PE32+ program, 32 for a PE32, else empty
+#   wine_loader <arch> [exe]  the loader for <exe> (or a builtin program such
+#                             as reg or wineboot) in a prefix of <arch>
+#   not_here <what>           prints "not run on this host: <what> (<why>)"
+#   skip_test <what>          prints "SKIPPED: ..." and exits 77 (ctest's
+#                             skip status for the tests that use it)
+# SKELVIN_NO_I386=1 makes a host with i386 behave as one without (to try the
+# 64-bit-only paths there).
+
+wine64=${SKELVIN_WINE64:-/usr/lib/wine/wine64}
+
+host_i386=0
+host_why=
+if [ "${SKELVIN_NO_I386:-}" = 1 ]; then
+  host_why="SKELVIN_NO_I386=1 is set"
+elif grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
+  # Emulated i386 starts Wine's loader, but far too slowly and unreliably for
+  # a test run (a 32-bit prefix takes 14-30 minutes, and Wine crashes).
+  host_why="i386 code runs here only under qemu-user emulation"
+elif ! host_probe_out=$(/usr/lib/wine/wine --version 2>&1); then
+  host_why="i386 code cannot start here: ${host_probe_out##*: }"
+else
+  host_i386=1
+fi
+if [ "$host_i386" = 1 ]; then
+  host_kind="host: runs i386 code (32-bit and 64-bit Wine)"
+else
+  host_kind="host: runs 64-bit code only ($host_why); 64-bit Wine only"
+fi
+
+pe_bits() {
+  local offset magic
+  [ -f "$1" ] || return 0
+  [ "$(od -An -c -N2 "$1" | tr -d ' ')" = MZ ] || return 0
+  offset=$(od -An -tu4 -j 60 -N 4 "$1" | tr -d ' ')
+  magic=$(od -An -tx2 -j $((offset + 24)) -N 2 "$1" | tr -d ' ')
+  case $magic in
+    020b) echo 64 ;;
+    010b) echo 32 ;;
+  esac
+}
+
+wine_loader() {
+  local arch=$1 exe=${2:-}
+  if [ -n "$exe" ] && [ "$(pe_bits "$exe")" = 32 ]; then
+    echo wine  # a PE32 needs the 32-bit loader, in either kind of prefix
+  elif [ "$arch" = win64 ]; then
+    echo "$wine64"
+  else
+    echo wine
+  fi
+}
+
+not_here() { echo "not run on this host: $1 ($host_why)"; }
+
+skip_test() {
+  echo "SKIPPED: $1: $host_why; the win64 preset runs these checks with the 64-bit build"
+  exit 77
+}
