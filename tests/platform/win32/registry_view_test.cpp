@@ -58,9 +58,9 @@ class RegistryViewTest : public ::testing::Test {
 
 TEST_F(RegistryViewTest, KeysUnderHklmSoftwareLandInThe32BitView) {
   plat::HKEY key = 0;
-  ASSERT_EQ(api().RegCreateKeyExA(kMachine, path_.c_str(), 0, nullptr, kNonVolatile, kAllAccess, nullptr, &key,
-                                  nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      api().RegCreateKeyExA(kMachine, path_.c_str(), 0, nullptr, kNonVolatile, kAllAccess, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
   EXPECT_EQ(api().RegCloseKey(key), ERROR_SUCCESS);
 
   if (TwoViews()) {
