@@ -1,6 +1,11 @@
 # GoogleTest/GoogleMock: Debian's packages natively; the cross build compiles
 # Debian's sources in /usr/src/googletest with the cross compiler.
 if(CMAKE_CROSSCOMPILING)
+  # The win32 thread model has no std::mutex or std::condition_variable,
+  # which GoogleTest's Notification uses: it gets one of its own.
+  add_compile_definitions(GTEST_HAS_NOTIFICATION_=1)
+  add_compile_options(
+    "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${PROJECT_SOURCE_DIR}/tests/support/win32/gtest_notification.h>")
   if(NOT TARGET gtest)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
