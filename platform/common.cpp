@@ -15,7 +15,7 @@
 namespace plat {
 
 Error::Error(std::int32_t number, std::u16string source, std::u16string description)
-    : std::runtime_error(ToUtf8(description)),
+    : what_(ToUtf8(description)),
       number_(number),
       source_(std::move(source)),
       description_(std::move(description)) {}

@@ -8,20 +8,23 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
+#include <exception>
 #include <string>
 
 namespace plat {
 
-class Error : public std::runtime_error {
+// what() is the description in UTF-8.
+class Error : public std::exception {
  public:
   Error(std::int32_t number, std::u16string source, std::u16string description);
 
+  const char* what() const noexcept override { return what_.c_str(); }
   std::int32_t Number() const { return number_; }
   const std::u16string& Source() const { return source_; }
   const std::u16string& Description() const { return description_; }
 
  private:
+  std::string what_;
   std::int32_t number_;
   std::u16string source_;
   std::u16string description_;
