@@ -4,7 +4,8 @@
 #
 #   e2e_begin <log file> <arch> [work root]   the prefix is "$prefix"
 #   e2e_display                               starts Xvfb, exports DISPLAY
-#   e2e_boot                                  wineserver -p, wineboot --init
+#   e2e_boot                                  wineserver -p, wineboot --init, the
+#                                             Windows version (wine_set_windows)
 #   e2e_stop_server                           wineserver -k, then -w
 #   wine_cmd <program> [args...]              runs it with the loader that fits
 #                                             it and the prefix, under timeout
@@ -87,6 +88,10 @@ e2e_boot() {
   timeout 60 wineserver -p </dev/null >>"$log" 2>&1 && server_running=1
   if ! WINE_TIMEOUT=900 wine_cmd wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/.update-timestamp" ]; then
     fail "wineboot --init failed"
+    exit 1
+  fi
+  if wine_set_windows "$WINEARCH" | tee -a "$log"; then :; else
+    fail "the Windows version could not be set"
     exit 1
   fi
 }

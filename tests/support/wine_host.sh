@@ -64,3 +64,32 @@ skip_test() {
   echo "SKIPPED: $1: $host_why; the win64 preset runs these checks with the 64-bit build"
   exit 77
 }
+
+# The Windows version that Wine reports in the prefixes the tests make:
+# SKELVIN_WINE_WINDOWS=win10 (the default) or winxp (Windows XP; XP x64 in a
+# 64-bit prefix, as on real 64-bit XP).
+wine_windows=${SKELVIN_WINE_WINDOWS:-win10}
+
+# wine_set_windows <arch>: sets that version in $WINEPREFIX and checks what
+# Windows then reports there; prints one line, status 1 when it differs.
+wine_set_windows() {
+  local arch=$1 name expected wine reported
+  case $wine_windows in
+    win10) name=win10 expected=10.0 ;;
+    winxp)
+      if [ "$arch" = win64 ]; then name=winxp64 expected=5.2; else name=winxp expected=5.1; fi
+      ;;
+    *)
+      echo "SKELVIN_WINE_WINDOWS=$wine_windows: expected win10 or winxp"
+      return 1
+      ;;
+  esac
+  wine=$(wine_loader "$arch")
+  if ! timeout 120 "$wine" reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$name" /f >/dev/null 2>&1; then
+    echo "cannot set the Windows version $name"
+    return 1
+  fi
+  reported=$(timeout 120 "$wine" cmd /c ver 2>/dev/null | tr -d '\r' | grep -o '[0-9][0-9.]*' | head -n 1)
+  echo "Wine reports Windows $reported ($name)"
+  [[ $reported == "$expected".* ]]
+}

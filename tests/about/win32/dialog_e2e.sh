@@ -20,6 +20,7 @@ standin=$3
 artifacts=$4
 demo_pid=
 source "$(dirname "$0")/../../support/wine_e2e.sh"
+artifacts=$artifacts/$wine_windows  # one folder per Windows version Wine reports
 arch=win32
 [ "$(pe_bits "$demo")" = 64 ] && arch=win64
 e2e_begin "$artifacts/about-$arch.log" "$arch" "" "$demo" "$probe" "$standin"

@@ -49,6 +49,7 @@ for arch in "${arches[@]}"; do
   base=$work/base-$arch
   prefixes+=("$base")
   WINEARCH=$arch WINEPREFIX=$base timeout 600 "$(wine_loader "$arch")" wineboot --init >/dev/null 2>&1
+  WINEPREFIX=$base wine_set_windows "$arch" || fail "$arch: the Windows version could not be set"
   WINEPREFIX=$base timeout 120 wineserver -w
   for side in native exe; do
     cp -a "$base" "$work/$side-$arch"

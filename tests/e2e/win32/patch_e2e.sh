@@ -29,6 +29,7 @@ work_root=$6
 name=$arch-$scenario
 program_pid=
 source "$(dirname "$0")/../../support/wine_e2e.sh"
+artifacts=$artifacts/$wine_windows  # one folder per Windows version Wine reports
 e2e_begin "$artifacts/$name.log" "$arch" "$work_root" "$program" "$helpers/volatile_key.exe"
 e2e_on_exit() { if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then kill "$program_pid"; fi; }
 

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# pe_check.sh <program.exe> <icon image file> [i386|x86-64]
+# pe_check.sh <program.exe> <icon image file> [i386|x86-64] [Windows version]
 # Checks the built program's PE file: its machine (i386 and PE32 unless
-# x86-64 is given: PE32+), GUI subsystem, imports from Windows system DLLs
-# only, the version record with its exact texts, icon group 1 holding the
-# 48x48 24-bit image 30001 (the given file), the manifest, and the size limit.
+# x86-64 is given: PE32+), GUI subsystem, the OS and subsystem versions in its
+# header (default 5.1, Windows XP), imports from Windows system DLLs only,
+# the version record with its exact texts, icon group 1 holding the 48x48
+# 24-bit image 30001 (the given file), the manifest, and the size limit.
 # These checks need no Wine: they run on every host.
 set -uo pipefail
 exe=$1
 icon_image=$2
 machine=${3:-i386}
+windows=${4:-5.1}
 if [ "$machine" = x86-64 ]; then
   objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
   format=pei-x86-64 architecture='i386:x86-64' magic=020b manifest_arch=amd64
@@ -31,6 +33,10 @@ grep -q "file format $format\$" <<<"$header" && grep -q "architecture: $architec
 grep -q "^Magic[[:space:]]*$magic" <<<"$private" && pass "optional header magic $magic" \
   || fail "optional header magic is not $magic"
 grep -q '^Subsystem[[:space:]]*00000002' <<<"$private" && pass "subsystem Windows GUI" || fail "subsystem is not Windows GUI"
+header_version() { awk -v f="Major$1" -v g="Minor$1" '$1 == f { major = $2 } $1 == g { minor = $2 } END { print major "." minor }' <<<"$private"; }
+for part in OSystemVersion SubsystemVersion; do
+  [ "$(header_version "$part")" = "$windows" ] && pass "$part $windows" || fail "$part is $(header_version "$part"), expected $windows"
+done
 
 # Imports: Windows system DLLs only (nothing of the compiler's runtime).
 allowed='^(KERNEL32|USER32|ADVAPI32|GDI32|SHELL32|OLE32|OLEAUT32|COMCTL32|COMDLG32|SHLWAPI|VERSION|NTDLL|MSVCRT|WS2_32|WINSPOOL\.DRV)$'
@@ -44,7 +50,7 @@ grep -q 'USER32' <<<"$(tr '[:lower:]' '[:upper:]' <<<"$dlls")" || fail "USER32 n
 grep -q 'ADVAPI32' <<<"$(tr '[:lower:]' '[:upper:]' <<<"$dlls")" || fail "ADVAPI32 not imported"
 
 size=$(stat -c %s "$exe")
-[ "$size" -le 262144 ] && pass "size $size bytes <= 256 KiB" || fail "size $size bytes > 256 KiB"
+[ "$size" -le 131072 ] && pass "size $size bytes <= 128 KiB" || fail "size $size bytes > 128 KiB"
 
 # Resources.
 listing=$(wrestool -l "$exe" 2>&1)

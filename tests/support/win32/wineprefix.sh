@@ -46,6 +46,10 @@ case $action in
       echo "wineprefix: wineboot did not finish setting up $prefix (see $log)" >&2
       exit 1
     fi
+    if ! wine_set_windows "$arch"; then
+      echo "wineprefix: the Windows version could not be set for $prefix" >&2
+      exit 1
+    fi
     # Windows always has C:\Windows\system; wineboot makes it with the 32-bit
     # half of a prefix, which 64-bit Wine alone (no i386 code) cannot set up.
     if [ ! -d "$prefix/drive_c/windows/system" ]; then
