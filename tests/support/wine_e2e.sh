@@ -2,7 +2,8 @@
 # of the run's own, logging, polling, its own Xvfb display and wineserver,
 # and the clean-up of all of them when the script exits.
 #
-#   e2e_begin <log file> <arch> [work root]   the prefix is "$prefix"
+#   e2e_begin <log file> <arch> [work root [program...]]
+#                                             the prefix is "$prefix"
 #   e2e_display                               starts Xvfb, exports DISPLAY
 #   e2e_boot                                  wineserver -p, wineboot --init, the
 #                                             Windows version (wine_set_windows)
@@ -90,7 +91,7 @@ e2e_boot() {
     fail "wineboot --init failed"
     exit 1
   fi
-  if wine_set_windows "$WINEARCH" | tee -a "$log"; then :; else
+  if ! wine_set_windows "$WINEARCH" | tee -a "$log"; then
     fail "the Windows version could not be set"
     exit 1
   fi

@@ -20,7 +20,7 @@ host_i386=0
 host_why=
 if [ "${SKELVIN_NO_I386:-}" = 1 ]; then
   host_why="SKELVIN_NO_I386=1 is set"
-elif grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
+elif grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386*; then
   # Emulated i386 starts Wine's loader, but far too slowly and unreliably for
   # a test run (a 32-bit prefix takes 14-30 minutes, and Wine crashes).
   host_why="i386 code runs here only under qemu-user emulation"
