@@ -53,8 +53,19 @@ fail() { echo "FAIL: $*" | tee -a "$log" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*" | tee -a "$log"; }
 note() { echo "$*" >>"$log"; }
 wine_cmd() { timeout --kill-after=10 "${WINE_TIMEOUT:-120}" "$(wine_loader "$WINEARCH" "$1")" "$@"; }
+# Wine's reg.exe has been seen to hang once in a while on a loaded machine: a
+# command that runs out of time is tried once more, and the log says so.
 reg32() {
-  if [ "$WINEARCH" = win64 ]; then wine_cmd reg "$@" /reg:32; else wine_cmd reg "$@"; fi
+  local view=()
+  [ "$WINEARCH" = win64 ] && view=(/reg:32)
+  wine_cmd reg "$@" "${view[@]}"
+  local status=$?
+  if [ "$status" = 124 ] || [ "$status" = 137 ]; then
+    note "reg $* ran out of time; trying once more"
+    wine_cmd reg "$@" "${view[@]}"
+    status=$?
+  fi
+  return "$status"
 }
 
 # poll <seconds> <command...>: status 0 as soon as the command succeeds.
