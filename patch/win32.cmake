@@ -3,13 +3,9 @@
 # and drops unused sections.
 enable_language(RC)
 
-# The manifest names the program's processor architecture; resources.rc finds
-# the generated file through the include path.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(SKELVIN_MANIFEST_ARCH amd64)
-else()
-  set(SKELVIN_MANIFEST_ARCH x86)
-endif()
+# The manifest names the program's processor architecture (SKELVIN_MANIFEST_ARCH,
+# from the toolchain file); resources.rc finds the generated file through the
+# include path.
 set(SKELVIN_RESOURCE_DIR ${PROJECT_BINARY_DIR}/patch/resources)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/Skelvin_Patch_eng.manifest.in
                ${SKELVIN_RESOURCE_DIR}/Skelvin_Patch_eng.manifest @ONLY)

@@ -21,13 +21,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine_host.sh"
 e2e_begin() {
   log=$1
   echo "$host_kind"
-  if [ "$host_i386" != 1 ]; then
-    [ "$2" = win64 ] || skip_test "a 32-bit prefix"
-    local exe
-    for exe in "${@:4}"; do
-      [ "$(pe_bits "$exe")" != 32 ] || skip_test "$(basename "$exe") is a PE32 program"
-    done
-  fi
+  require_runnable "$2" "${@:4}"
   mkdir -p "$(dirname "$log")"
   : >"$log"
   echo "$host_kind" >>"$log"

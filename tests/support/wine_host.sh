@@ -8,6 +8,8 @@
 #   pe_bits <file>            64 for a PE32+ program, 32 for a PE32, else empty
 #   wine_loader <arch> [exe]  the loader for <exe> (or a builtin program such
 #                             as reg or wineboot) in a prefix of <arch>
+#   require_runnable <arch> [exe...]  skips the test (skip_test) when a prefix
+#                             of <arch> or one of the programs cannot run here
 #   not_here <what>           prints "not run on this host: <what> (<why>)"
 #   skip_test <what>          prints "SKIPPED: ..." and exits 77 (ctest's
 #                             skip status for the tests that use it)
@@ -49,14 +51,24 @@ pe_bits() {
 }
 
 wine_loader() {
-  local arch=$1 exe=${2:-}
-  if [ -n "$exe" ] && [ "$(pe_bits "$exe")" = 32 ]; then
+  local arch=$1 bits=
+  [ -n "${2:-}" ] && bits=$(pe_bits "$2")
+  if [ "$bits" = 32 ]; then
     echo wine  # a PE32 needs the 32-bit loader, in either kind of prefix
-  elif [ "$arch" = win64 ]; then
+  elif [ "$bits" = 64 ] || [ "$arch" = win64 ]; then
     echo "$wine64"
   else
     echo wine
   fi
+}
+
+require_runnable() {
+  [ "$host_i386" = 1 ] && return 0
+  [ "$1" != win32 ] || skip_test "a 32-bit prefix"
+  local exe
+  for exe in "${@:2}"; do
+    [ "$(pe_bits "$exe")" != 32 ] || skip_test "$(basename "$exe") is a PE32 program"
+  done
 }
 
 not_here() { echo "not run on this host: $1 ($host_why)"; }

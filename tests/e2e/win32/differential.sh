@@ -13,12 +13,9 @@ exe=$2
 work_root=$3
 source "$(dirname "$0")/../../support/wine_host.sh"
 echo "$host_kind"
-if [ "$(pe_bits "$exe")" = 64 ]; then
-  arches=(win64)
-else
-  [ "$host_i386" = 1 ] || skip_test "$(basename "$exe") is a PE32 program"
-  arches=(win32 win64)
-fi
+require_runnable "" "$exe"
+arches=(win64)
+[ "$(pe_bits "$exe")" = 64 ] || arches=(win32 win64)
 mkdir -p "$work_root"
 work=$(mktemp -d "$work_root/differential.XXXXXX")
 export WINEDEBUG=-all

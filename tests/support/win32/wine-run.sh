@@ -10,9 +10,7 @@ set -u
 prefix=$1
 shift
 source "$(dirname "$0")/../wine_host.sh"
-if [ "$(pe_bits "$1")" = 32 ] && [ "$host_i386" != 1 ]; then
-  skip_test "$(basename "$1") is a PE32 program"
-fi
+require_runnable "" "$1"
 if [ ! -f "$prefix/.update-timestamp" ]; then
   echo "wine-run: no Wine prefix at $prefix (run the wine_prefix setup fixture first)" >&2
   exit 125
@@ -22,4 +20,4 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 # A unit test must never wait on a window: without a display a box fails at once.
 unset DISPLAY
-exec timeout --kill-after=10 "${SKELVIN_WINE_TIMEOUT:-600}" "$(wine_loader win64 "$1")" "$@"
+exec timeout --kill-after=10 "${SKELVIN_WINE_TIMEOUT:-600}" "$(wine_loader "" "$1")" "$@"

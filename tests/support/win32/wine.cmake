@@ -10,12 +10,7 @@ set(SKELVIN_WINE_SUPPORT_DIR ${CMAKE_CURRENT_LIST_DIR})
 if(NOT SKELVIN_WINEPREFIX)
   set(SKELVIN_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
 endif()
-# The prefix fits the build: 64-bit for the x86_64 build, else 32-bit.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(SKELVIN_WINE_ARCH win64)
-else()
-  set(SKELVIN_WINE_ARCH win32)
-endif()
+# The prefix fits the build (SKELVIN_WINE_ARCH, from the toolchain file).
 
 # Defines the fixture's setup and cleanup tests (once per build tree).
 function(skelvin_wine_fixture_tests)

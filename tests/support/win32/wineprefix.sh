@@ -28,7 +28,7 @@ stop_server() {
 case $action in
   setup)
     echo "$host_kind"
-    [ "$arch" = win64 ] || [ "$host_i386" = 1 ] || skip_test "a 32-bit prefix"
+    require_runnable "$arch"
     stop_server
     rm -rf "$prefix"
     mkdir -p "$prefix"
