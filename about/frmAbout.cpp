@@ -154,7 +154,9 @@ std::int16_t frmAbout::GetKeyValue(std::int32_t& KeyRoot, std::u16string& KeyNam
   KeyName = plat::FromAnsi(keyName);
   SubKeyRef = plat::FromAnsi(valueName);
 
-  plat::UniqueHKey hKey;  // closed on every path, the fault's included
+  // Closed below on both paths; a fault on its way out closes it silently.
+  plat::UniqueHKey hKey;
+  std::int16_t result = about::kFalse;
   if (api.RegOpenKeyExA(static_cast<HKEY>(KeyRoot), keyName.c_str(), 0, kKeyAccess, hKey.receive()) ==
       plat::ERROR_SUCCESS) {
     std::array<BYTE, kLookupBuffer> buffer{};
@@ -180,11 +182,13 @@ std::int16_t frmAbout::GetKeyValue(std::int32_t& KeyRoot, std::u16string& KeyNam
         }
         KeyVal = about::GeneralFormat(u"&h" + KeyVal);
       }
-      return about::kTrue;
+      result = about::kTrue;
     }
   }
-  KeyVal.clear();
-  return about::kFalse;
+  if (result == about::kFalse) KeyVal.clear();
+  // Its status is ignored; a fault it raises reaches the caller.
+  hKey.Close();
+  return result;
 }
 
 }  // namespace skelvin

@@ -51,7 +51,8 @@ class frmAbout final : private plat::FormEvents {
   // to GeneralFormat (for the empty KeyVal: the value's signed 32-bit decimal
   // text, 0x100 -> "256", 0xFFFFFFFF -> "-1"); other types leave KeyVal as it
   // was. KeyName and SubKeyRef come back as their ANSI round trip. A value of
-  // no data is fault 5 (raised, the key closed).
+  // no data is fault 5 (raised, the key closed). A fault of RegCloseKey
+  // reaches the caller; its status is ignored.
   std::int16_t GetKeyValue(std::int32_t& KeyRoot, std::u16string& KeyName, std::u16string& SubKeyRef,
                            std::u16string& KeyVal);
 

@@ -78,6 +78,9 @@ Registry& Backend<Registry>();
 
 // Move-only owner of an opened key: closes it through the facility that was
 // installed when the owner was created. Predefined roots and 0 are never closed.
+// On the normal path the user closes the key with Close(), which lets a fault
+// of RegCloseKey reach its caller; the destructor closes only what a leaving
+// fault left open, silently, since a destructor never lets a fault out.
 class UniqueHKey {
  public:
   UniqueHKey() = default;
@@ -100,14 +103,21 @@ class UniqueHKey {
   // The location for an open/create call to write the handle into; the owner
   // must be empty.
   HKEY* receive() { return &key_; }
-  void reset() { Close(); }
+  // Closes the key now, ignoring RegCloseKey's status and any fault it raises.
+  void reset() noexcept {
+    try {
+      Close();
+    } catch (...) {
+      // The handle is given up all the same.
+    }
+  }
   // Closes the key now: RegCloseKey's status (ERROR_SUCCESS when there was
-  // nothing to close).
+  // nothing to close). A fault it raises reaches the caller. The owner is
+  // empty afterwards in every case: a close is never tried twice.
   LONG Close() {
-    LONG status = ERROR_SUCCESS;
-    if (key_ != 0 && (key_ & 0x80000000U) == 0) status = api_->RegCloseKey(key_);
-    key_ = 0;
-    return status;
+    const HKEY key = std::exchange(key_, 0);
+    if (key == 0 || (key & 0x80000000U) != 0) return ERROR_SUCCESS;
+    return api_->RegCloseKey(key);
   }
 
  private:

@@ -126,6 +126,7 @@ void cRegistry::EnumerateValues(std::vector<ValueEntry>& sKeys, std::int16_t& iK
     ++iKeyCount;
     sKeys.push_back({buffers.Name(), buffers.Data(buffers.dataSize)});
   }
+  key.Close();
 }
 
 void cRegistry::EnumerateSections(std::vector<std::u16string>& sSect, std::int16_t& iSectCount) {
@@ -145,6 +146,7 @@ void cRegistry::EnumerateSections(std::vector<std::u16string>& sSect, std::int16
     ++iSectCount;
     sSect.push_back(plat::FromAnsi(std::string_view(name.data())));
   }
+  key.Close();
 }
 
 std::int16_t cRegistry::CreateKey() { return EnsureKeyExists(classKey_, sectionKey_); }
@@ -162,6 +164,7 @@ std::int16_t cRegistry::WriteStringToKey(std::int32_t root, const std::u16string
     data.resize(std::max<std::size_t>(data.size() + 1, size), '\0');
     status = Api().RegSetValueExA(key.get(), plat::ToAnsi(name).c_str(), 0, plat::REG_SZ,
                                   reinterpret_cast<const BYTE*>(data.data()), size);
+    key.Close();
   } catch (const plat::Error& fault) {
     ShowFault(fault.Number(), fault.Description());
     return 0;
@@ -181,6 +184,7 @@ std::int16_t cRegistry::WriteDWordToKey(std::int32_t root, const std::u16string&
                                     static_cast<BYTE>(bits >> 16), static_cast<BYTE>(bits >> 24)};
   const LONG status =
       Api().RegSetValueExA(key.get(), plat::ToAnsi(name).c_str(), 0, plat::REG_DWORD, data.data(), 4);
+  key.Close();
   return status == plat::ERROR_SUCCESS ? -1 : 0;
 }
 
@@ -199,6 +203,7 @@ std::int16_t cRegistry::WriteBinaryToKey(std::int32_t root, const std::u16string
   if (n == 0) throw plat::Fault(plat::kSubscriptOutOfRange);  // no byte at index 1
   const LONG status = Api().RegSetValueExA(key.get(), plat::ToAnsi(name).c_str(), 0, plat::REG_BINARY,
                                            buffer.data() + 1, static_cast<DWORD>(n));
+  key.Close();
   return status == plat::ERROR_SUCCESS ? -1 : 0;
 }
 
@@ -213,9 +218,11 @@ std::int16_t cRegistry::ReadStringFromKey(std::int32_t root, const std::u16strin
       // The data less its last byte; nothing to take from empty data.
       if (buffers.dataSize == 0) throw plat::Fault(plat::kInvalidArgument);
       text = buffers.Data(buffers.dataSize - 1);
+      key.Close();
       return -1;
     }
   }
+  key.Close();
   return 0;
 }
 
@@ -223,6 +230,7 @@ std::int16_t cRegistry::KeyIsPresent(std::int32_t root, const std::u16string& pa
   plat::UniqueHKey key;
   const LONG status =
       Api().RegOpenKeyExA(Root(root), plat::ToAnsi(path).c_str(), 0, plat::KEY_QUERY_VALUE, key.receive());
+  key.Close();
   return status == plat::ERROR_SUCCESS ? -1 : 0;
 }
 
@@ -231,7 +239,8 @@ std::int16_t cRegistry::EnsureKeyExists(std::int32_t& root, std::u16string& path
   path = plat::FromAnsi(ansi);
   plat::UniqueHKey key;
   if (CreateForWrite(root, ansi, key) != plat::ERROR_SUCCESS) return 0;
-  // A registry may save a new key only once its handle is closed.
+  // A registry may save a new key only once its handle is closed: a close
+  // that fails leaves no key, and CreateKey answers False.
   return key.Close() == plat::ERROR_SUCCESS ? -1 : 0;
 }
 

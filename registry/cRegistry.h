@@ -8,9 +8,9 @@
 //
 // Errors travel as plat::Error. The value writes and DeleteKey raise the
 // accessor error (number 26001, source "<executable>.cRegistry"); run-time
-// faults (5, 6, 9, ...) raised inside an operation reach the caller
-// unchanged, except inside StringValue set, which reports them in a message
-// box and then raises 26001. Reads, KeyExists, CreateKey and the listings
+// faults (5, 6, 9, ...) raised inside an operation, RegCloseKey's included,
+// reach the caller unchanged, except inside StringValue set, which reports
+// them in a message box and then raises 26001. Reads, KeyExists, CreateKey and the listings
 // never raise 26001. A failed operation changes no field.
 //
 // Strings reach the registry through the ANSI code page. Where noted, the
@@ -85,7 +85,9 @@ class cRegistry {
   // Lists the names of the key's subkeys in index order, as EnumerateValues.
   void EnumerateSections(std::vector<std::u16string>& sSect, std::int16_t& iSectCount);
   // Creates every missing component of SectionKey under ClassKey; True (-1)
-  // when the key exists afterwards. SectionKey becomes its ANSI round trip.
+  // when the key exists afterwards. A failed close of the new key answers
+  // False: a registry that saves a new key when its handle closes (the native
+  // one) has not made it. SectionKey becomes its ANSI round trip.
   std::int16_t CreateKey();
 
  private:

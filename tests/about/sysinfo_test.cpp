@@ -73,9 +73,12 @@ class ObservedRegistry final : public plat::Registry {
     queries.push_back(q);
     return inner_.RegQueryValueExA(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
   }
+  // Closes the key; with closeFaults set, then raises a fault.
   LONG RegCloseKey(HKEY hKey) override {
     closes.push_back(hKey);
-    return inner_.RegCloseKey(hKey);
+    const LONG status = inner_.RegCloseKey(hKey);
+    if (closeFaults) throw plat::Fault(plat::kPathFileAccessError);
+    return status;
   }
   LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass, DWORD dwOptions,
                        plat::REGSAM samDesired, const plat::SECURITY_ATTRIBUTES* sa, HKEY* phkResult,
@@ -104,6 +107,7 @@ class ObservedRegistry final : public plat::Registry {
   std::vector<Open> opens;
   std::vector<Query> queries;
   std::vector<HKEY> closes;
+  bool closeFaults = false;
 
  private:
   plat::Registry& inner_;
@@ -303,6 +307,35 @@ TEST_F(GetKeyValueTest, ZeroLengthDataIsFault5) {
   ExpectBalanced();
 }
 
+// A fault of RegCloseKey leaves GetKeyValue as any fault of its steps does;
+// one already on its way out (no data) closes the key silently and stands.
+struct FaultingCloseCase {
+  const char* name;
+  std::int32_t number;
+};
+
+class GetKeyValueFaultingClose : public GetKeyValueTest, public ::testing::WithParamInterface<FaultingCloseCase> {};
+
+TEST_P(GetKeyValueFaultingClose, TheFaultReachesTheCaller) {
+  Put("Text", plat::REG_SZ, Bytes(std::string("v", 1) + '\0'));
+  Put("Nothing", plat::REG_BINARY, {});
+  observed.closeFaults = true;
+  std::u16string value;
+  try {
+    Get(GetParam().name, value);
+    FAIL() << "no error";
+  } catch (const plat::Error& error) {
+    EXPECT_EQ(error.Number(), GetParam().number);
+  }
+  ExpectBalanced();
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, GetKeyValueFaultingClose,
+                         ::testing::Values(FaultingCloseCase{"Text", plat::kPathFileAccessError},
+                                           FaultingCloseCase{"Absent", plat::kPathFileAccessError},
+                                           FaultingCloseCase{"Nothing", plat::kInvalidArgument}),
+                         [](const ::testing::TestParamInfo<FaultingCloseCase>& info) { return info.param.name; });
+
 TEST_F(GetKeyValueTest, CallsAsTheRegistryIsAskedThem) {
   Put("Text", plat::REG_SZ, Bytes(std::string("v", 1) + '\0'));
   std::u16string value;
@@ -499,6 +532,17 @@ TEST_F(StartSysInfoTest, ZeroLengthValueEndsInTheMessage) {
   PutText(kSecondKey, "MSINFO", "C:\\Sys");
   shell.files.insert("C:\\Sys\\MSINFO32.EXE");
   shell.programs.insert("C:\\Sys\\MSINFO32.EXE");
+  Run();
+  EXPECT_EQ(OpenedPaths(), std::vector<std::string>{kFirstKey});
+  EXPECT_TRUE(shell.starts.empty());
+  ExpectMessage();
+  ExpectAllClosed();
+}
+
+TEST_F(StartSysInfoTest, AFaultingCloseEndsInTheMessage) {
+  PutText(kFirstKey, "PATH", "C:\\Sys\\msinfo32.exe");
+  shell.programs.insert("C:\\Sys\\msinfo32.exe");
+  moved.closeFaults = true;
   Run();
   EXPECT_EQ(OpenedPaths(), std::vector<std::string>{kFirstKey});
   EXPECT_TRUE(shell.starts.empty());

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "platform/app.h"
@@ -300,6 +301,131 @@ TEST_F(RegistryTest, CreateKeyFailsWhenClosingTheNewKeyFails) {
   reg.ClassKey(static_cast<std::int32_t>(env_.root()));
   reg.SectionKey(env_.base() + u"\\Unsaved");
   EXPECT_EQ(reg.CreateKey(), 0);
+}
+
+// --- Closing the key -------------------------------------------------------------
+
+// Every operation that opens a key, run on the selection C\V = "text" (C has
+// the subkey Sub). `run` gives a text to compare: what a read returns, the
+// data a write leaves as Value reads it, a truth value, the listed names.
+struct CloseCase {
+  const char* operation;
+  std::function<std::u16string(skelvin::cRegistry&)> run;
+  std::u16string whenCloseFails;  // RegCloseKey returns an error status
+  std::int32_t whenCloseFaults;   // the error number the caller sees
+};
+
+std::u16string Names(const std::vector<skelvin::ValueEntry>& values) {
+  std::u16string names;
+  for (const skelvin::ValueEntry& value : values) names += value.Name + u";";
+  return names;
+}
+
+const CloseCase kCloseCases[] = {
+    {"DWordValueSet",
+     [](skelvin::cRegistry& reg) {
+       reg.DWordValue(7);
+       return reg.Value();
+     },
+     std::u16string(u"\x07\0\0", 3), plat::kPathFileAccessError},
+    {"StringValueSet",
+     [](skelvin::cRegistry& reg) {
+       reg.StringValue(u"new");
+       return reg.Value();
+     },
+     u"new", skelvin::cRegistry::kErrorNumber},
+    {"BinaryValueSet",
+     [](skelvin::cRegistry& reg) {
+       reg.BinaryValue(u"AB");
+       return reg.Value();
+     },
+     u"A", plat::kPathFileAccessError},
+    {"ValueGet", [](skelvin::cRegistry& reg) { return reg.Value(); }, u"text", plat::kPathFileAccessError},
+    {"StringValueGet", [](skelvin::cRegistry& reg) { return reg.StringValue(); }, u"text", plat::kPathFileAccessError},
+    {"KeyExistsGet", [](skelvin::cRegistry& reg) { return plat::Decimal(reg.KeyExists()); }, u"-1",
+     plat::kPathFileAccessError},
+    // The one operation that looks at the close: a new key is saved there.
+    {"CreateKey", [](skelvin::cRegistry& reg) { return plat::Decimal(reg.CreateKey()); }, u"0",
+     plat::kPathFileAccessError},
+    {"EnumerateValues",
+     [](skelvin::cRegistry& reg) {
+       std::vector<skelvin::ValueEntry> values;
+       std::int16_t count = 0;
+       reg.EnumerateValues(values, count);
+       return Names(values);
+     },
+     u"V;", plat::kPathFileAccessError},
+    {"EnumerateSections",
+     [](skelvin::cRegistry& reg) {
+       std::vector<std::u16string> sections;
+       std::int16_t count = 0;
+       reg.EnumerateSections(sections, count);
+       return sections.empty() ? std::u16string() : sections[0];
+     },
+     u"Sub", plat::kPathFileAccessError},
+};
+
+class KeyClosing : public RegistryTest, public ::testing::WithParamInterface<CloseCase> {
+ protected:
+  void SetUp() override {
+    PutString("C", "V", "text");
+    PutString("C\\Sub", "W", "below");
+    Select("C", u"V");
+  }
+  testenv::ScriptedRegistry scripted_{env_.api()};
+  testenv::RecordingMsgBox box_;
+};
+
+TEST_P(KeyClosing, AFailedCloseIsIgnoredExceptByCreateKey) {
+  scripted_.SetRule([](const std::string& call, const std::string&) -> std::optional<plat::LONG> {
+    if (call == "RegCloseKey") return plat::ERROR_INVALID_HANDLE;
+    return std::nullopt;
+  });
+  plat::ScopedUse<plat::Registry> use(scripted_);
+  plat::ScopedUse<plat::MsgBox> use_box(box_);
+  EXPECT_EQ(Utf8(GetParam().run(reg_)), Utf8(GetParam().whenCloseFails));
+  EXPECT_TRUE(box_.calls.empty());
+}
+
+// A fault raised by RegCloseKey travels as any fault of the operation does:
+// to the caller, or into the string write's "ERROR #" box and then 26001.
+TEST_P(KeyClosing, AFaultingCloseReachesTheCaller) {
+  scripted_.SetRule([](const std::string& call, const std::string&) -> std::optional<plat::LONG> {
+    if (call == "RegCloseKey") throw plat::Fault(plat::kPathFileAccessError);
+    return std::nullopt;
+  });
+  plat::ScopedUse<plat::Registry> use(scripted_);
+  plat::ScopedUse<plat::MsgBox> use_box(box_);
+  const plat::Error error = CatchError([&] { GetParam().run(reg_); });
+  EXPECT_EQ(error.Number(), GetParam().whenCloseFaults);
+  if (GetParam().whenCloseFaults == skelvin::cRegistry::kErrorNumber) {
+    ASSERT_EQ(box_.calls.size(), 1U);
+    EXPECT_EQ(box_.calls[0].text, u"ERROR # 75 : Path/File access error\rPlease exit and try again.");
+    EXPECT_EQ(Utf8(error.Description()), "Failed to set registry value Key: '" +
+                                             Utf8(plat::Decimal(static_cast<std::int32_t>(env_.root()))) +
+                                             "',Section: '" + Path("C") + "',Key: 'V' to value: 'new'");
+  } else {
+    EXPECT_TRUE(box_.calls.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, KeyClosing, ::testing::ValuesIn(kCloseCases),
+                         [](const ::testing::TestParamInfo<CloseCase>& info) { return info.param.operation; });
+
+// A fault on its way out closes the key silently: that fault, not the
+// close's, reaches the caller.
+TEST_F(RegistryTest, AFaultingCloseLeavesTheFaultOnItsWayOut) {
+  Put("Z", "nothing", plat::REG_BINARY, {});
+  testenv::ScriptedRegistry faulting(env_.api());
+  faulting.SetRule([](const std::string& call, const std::string&) -> std::optional<plat::LONG> {
+    if (call == "RegCloseKey") throw plat::Fault(plat::kPathFileAccessError);
+    return std::nullopt;
+  });
+  plat::ScopedUse<plat::Registry> use(faulting);
+  Select("Z", u"nothing");
+  EXPECT_EQ(CatchError([&] { reg_.Value(); }).Number(), plat::kInvalidArgument);
+  Select("Z", u"bin");
+  EXPECT_EQ(CatchError([&] { reg_.BinaryValue(u""); }).Number(), plat::kSubscriptOutOfRange);
 }
 
 TEST_F(RegistryTest, DeleteKeyEmptiesSectionKeyOnSuccessAndNamesItOnFailure) {
