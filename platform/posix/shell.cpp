@@ -6,9 +6,16 @@
 // not exist there. StartProcess starts a Windows program with `wine` from
 // PATH in the prefix of DefaultPrefix(), detached: in a session of its own,
 // standard input and output on /dev/null, not waited for. Wine opens the
-// program's windows in the normal state, the only state asked for here; a
-// program given by a drive path must exist in the prefix (with ".exe"
-// added when its name has no extension). Without `wine` nothing is started.
+// program's windows in the normal state, the only state asked for here.
+// The program must exist before anything starts, found as Windows finds it
+// (with ".exe" tried first when its name has no extension): a drive path in
+// the prefix; a plain name in this program's folder, the current folder,
+// then the prefix's C:\windows\system32, C:\windows\system and C:\windows
+// (PATH is not searched); a relative path below the current folder. Names
+// match without regard to case, as Wine matches them. A program found by
+// search is handed to wine by the path found. Without `wine` nothing is
+// started.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,7 +24,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -40,6 +49,126 @@ bool IsDrivePath(const std::string& path) {
          path[1] == ':' && (path[2] == '\\' || path[2] == '/');
 }
 
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Where Windows looks for a program given by a plain name once the program's
+// own folder and the current folder have not got it.
+constexpr const char* kSystemFolders[] = {"C:\\windows\\system32", "C:\\windows\\system", "C:\\windows"};
+
+// Upper case of the letters of Windows-1252, by code.
+unsigned char FoldCase(unsigned char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<unsigned char>(c - 0x20);
+  switch (c) {
+    case 0x9A:
+      return 0x8A;
+    case 0x9C:
+      return 0x8C;
+    case 0x9E:
+      return 0x8E;
+    case 0xFF:
+      return 0x9F;
+    default:
+      return c;
+  }
+}
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+// A name that a Windows file can have (ANSI).
+bool IsValidName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*\\/").find(c) != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// The entry of the host folder `dir` that the Windows name `name` (ANSI)
+// names: the name itself, else the first entry equal to it without regard to
+// case. Empty when there is none.
+fs::path FindInHostFolder(const fs::path& dir, const std::string& name) {
+  if (!IsValidName(name)) return {};
+  const fs::path exact = dir / ToUtf8(FromAnsi(name));
+  struct stat st {};
+  if (::stat(exact.c_str(), &st) == 0) return exact;
+  std::unique_ptr<DIR, DirCloser> stream(::opendir(dir.c_str()));
+  if (!stream) return {};
+  while (const dirent* entry = ::readdir(stream.get())) {
+    const std::string entry_name = entry->d_name;
+    if (entry_name == "." || entry_name == "..") continue;
+    if (SameNameIgnoringCase(ToAnsi(FromUtf8(entry_name)), name)) return dir / entry_name;
+  }
+  return {};
+}
+
+bool HasExtension(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  const std::size_t dot = path.find_last_of('.');
+  return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+}
+
+// The names a program named `name` may have on disk, in the order tried.
+std::vector<std::string> ProgramNames(const std::string& name) {
+  if (HasExtension(name)) return {name};
+  return {name + ".exe", name};
+}
+
+// The program file `name` in the host folder `dir`; empty when none.
+fs::path FindProgramInHostFolder(const fs::path& dir, const std::string& name) {
+  for (const std::string& candidate : ProgramNames(name)) {
+    const fs::path found = FindInHostFolder(dir, candidate);
+    if (!found.empty() && IsRegularFile(found)) return found;
+  }
+  return {};
+}
+
+// The program file of a relative path (ANSI) below the host folder `dir`.
+fs::path FindBelowHostFolder(fs::path dir, const std::string& relative) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= relative.size()) {
+    std::size_t end = start;
+    while (end < relative.size() && !IsSeparator(relative[end])) ++end;
+    parts.push_back(relative.substr(start, end - start));
+    start = end + 1;
+  }
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    if (parts[i].empty() || parts[i] == ".") continue;
+    if (parts[i] == "..") {
+      dir = dir.parent_path();
+      continue;
+    }
+    dir = FindInHostFolder(dir, parts[i]);
+    if (dir.empty()) return {};
+  }
+  return FindProgramInHostFolder(dir, parts.back());
+}
+
+// The folder of this program, and the current folder; empty when unknown.
+fs::path ProgramFolder() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  return error ? fs::path() : self.parent_path();
+}
+
+fs::path CurrentFolder() {
+  std::error_code error;
+  fs::path current = fs::current_path(error);
+  return error ? fs::path() : current;
+}
+
 // The host path of `wine` on PATH; empty when there is none.
 std::string FindWine() {
   const char* path = std::getenv("PATH");
@@ -57,12 +186,10 @@ std::string FindWine() {
   return {};
 }
 
-// The program part of a command line and the arguments after it: a quoted
-// first part, else the shortest run of words that names an existing drive
-// file, else the first word.
+// The program part of a command line and the arguments after it.
 struct CommandLine {
-  std::string program;
-  std::vector<std::string> arguments;
+  std::string program;                 // as wine takes it: host text (UTF-8)
+  std::vector<std::string> arguments;  // ANSI
 };
 
 std::vector<std::string> SplitWords(const std::string& text) {
@@ -115,54 +242,88 @@ class PrefixShell final : public Shell {
   }
 
  private:
-  static bool Exists(const std::string& windows_path) {
+  // The stored name of the file that a drive path names; empty when none.
+  static std::string FindInPrefix(const std::string& windows_path) {
     std::string found;
     PrefixShell shell;
-    return shell.FindFile(windows_path.c_str(), ATTR_NORMAL, &found) == ERROR_SUCCESS;
-  }
-
-  static bool HasExtension(const std::string& path) {
-    const std::size_t slash = path.find_last_of("\\/");
-    const std::size_t dot = path.find_last_of('.');
-    return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    if (shell.FindFile(windows_path.c_str(), ATTR_NORMAL, &found) != ERROR_SUCCESS) return {};
+    return found;
   }
 
   static bool ExistsAsProgram(const std::string& path) {
-    return Exists(path) || (!HasExtension(path) && Exists(path + ".exe"));
+    for (const std::string& candidate : ProgramNames(path)) {
+      if (!FindInPrefix(candidate).empty()) return true;
+    }
+    return false;
   }
 
+  // A plain name, where Windows looks for it (see the top of this file).
+  static LONG Search(const std::string& name, std::string* program) {
+    for (const fs::path& folder : {ProgramFolder(), CurrentFolder()}) {
+      const fs::path found = folder.empty() ? fs::path() : FindProgramInHostFolder(folder, name);
+      if (!found.empty()) {
+        *program = found.string();
+        return ERROR_SUCCESS;
+      }
+    }
+    for (const char* folder : kSystemFolders) {
+      for (const std::string& candidate : ProgramNames(name)) {
+        const std::string found = FindInPrefix(std::string(folder) + "\\" + candidate);
+        if (!found.empty()) {
+          *program = ToUtf8(FromAnsi(std::string(folder) + "\\" + found));
+          return ERROR_SUCCESS;
+        }
+      }
+    }
+    return ERROR_FILE_NOT_FOUND;
+  }
+
+  // The program that `name` (ANSI, unquoted) names, as wine's first argument.
+  // A drive path must exist in the prefix and goes as it is; a plain name or
+  // a relative path goes as the path where it was found. Paths from the
+  // current drive's root (\x, \\server\share) and drive-relative ones (C:x)
+  // go unchecked.
+  static LONG Locate(const std::string& name, std::string* program) {
+    if (name.empty()) return ERROR_FILE_NOT_FOUND;
+    if (IsDrivePath(name)) {
+      if (!ExistsAsProgram(name)) return ERROR_FILE_NOT_FOUND;
+      *program = ToUtf8(FromAnsi(name));
+      return ERROR_SUCCESS;
+    }
+    if (IsSeparator(name[0]) || (name.size() >= 2 && name[1] == ':')) {
+      *program = ToUtf8(FromAnsi(name));
+      return ERROR_SUCCESS;
+    }
+    if (name.find(':') != std::string::npos) return ERROR_FILE_NOT_FOUND;
+    if (name.find_first_of("\\/") == std::string::npos) return Search(name, program);
+    const fs::path current = CurrentFolder();
+    const fs::path found = current.empty() ? fs::path() : FindBelowHostFolder(current, name);
+    if (found.empty()) return ERROR_FILE_NOT_FOUND;
+    *program = found.string();
+    return ERROR_SUCCESS;
+  }
+
+  // A quoted first part names the program; unquoted, the shortest run of
+  // words that names an existing program does, as the Windows program loader
+  // tries them.
   static LONG Parse(const std::string& line, CommandLine* out) {
-    std::size_t start = line.find_first_not_of(" \t");
+    const std::size_t start = line.find_first_not_of(" \t");
     if (start == std::string::npos) return ERROR_FILE_NOT_FOUND;
     const std::string text = line.substr(start);
     if (text[0] == '"') {
       const std::size_t close = text.find('"', 1);
-      out->program = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+      const std::string name = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+      if (const LONG status = Locate(name, &out->program); status != ERROR_SUCCESS) return status;
       if (close != std::string::npos) out->arguments = SplitWords(text.substr(close + 1));
-    } else if (IsDrivePath(text)) {
-      // An unquoted path with blanks: the shortest run of words that names
-      // an existing file, as the Windows program loader tries them.
-      std::size_t end = 0;
-      bool found = false;
-      while (!found) {
-        end = text.find(' ', end + 1);
-        const std::string candidate = text.substr(0, end);
-        if (ExistsAsProgram(candidate)) {
-          out->program = candidate;
-          if (end != std::string::npos) out->arguments = SplitWords(text.substr(end + 1));
-          found = true;
-        }
-        if (end == std::string::npos) break;
-      }
-      if (!found) return ERROR_FILE_NOT_FOUND;
-    } else {
-      std::vector<std::string> words = SplitWords(text);
-      out->program = words.front();
-      out->arguments.assign(words.begin() + 1, words.end());
+      return ERROR_SUCCESS;
     }
-    if (out->program.empty()) return ERROR_FILE_NOT_FOUND;
-    if (IsDrivePath(out->program) && !ExistsAsProgram(out->program)) return ERROR_FILE_NOT_FOUND;
-    return ERROR_SUCCESS;
+    for (std::size_t end = text.find(' ');; end = text.find(' ', end + 1)) {
+      if (Locate(text.substr(0, end), &out->program) == ERROR_SUCCESS) {
+        if (end != std::string::npos) out->arguments = SplitWords(text.substr(end + 1));
+        return ERROR_SUCCESS;
+      }
+      if (end == std::string::npos) return ERROR_FILE_NOT_FOUND;
+    }
   }
 
   // Double fork: the program's parent ends at once, so that the program
@@ -171,7 +332,7 @@ class PrefixShell final : public Shell {
   static LONG Spawn(const std::string& wine, const CommandLine& command, DWORD* lpProcessId) {
     std::vector<std::string> args{wine};
     // Arguments are Windows text (ANSI); wine takes the host's UTF-8.
-    args.push_back(ToUtf8(FromAnsi(command.program)));
+    args.push_back(command.program);
     for (const std::string& a : command.arguments) args.push_back(ToUtf8(FromAnsi(a)));
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());

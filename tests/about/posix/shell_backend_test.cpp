@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "platform/error.h"
 #include "platform/shell.h"
@@ -191,5 +192,116 @@ TEST_F(PrefixShellTest, MissingDriveProgramIsNotStarted) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(fs::exists(record));
 }
+
+// A command whose program has no drive: looked for as Windows looks for it,
+// and started by the path found, so that what was found is what runs.
+struct SearchCase {
+  const char* name;
+  const char* command;
+  // wine's arguments, one per line; {cwd} and {self} stand for the current
+  // folder and the test program's folder. Empty: nothing may start.
+  const char* started;
+};
+
+void PrintTo(const SearchCase& c, std::ostream* os) { *os << c.command; }
+
+class PlainNameSearch : public PrefixShellTest, public ::testing::WithParamInterface<SearchCase> {
+ protected:
+  static constexpr char kBeside[] = "skelvin_shell_beside.exe";
+
+  PlainNameSearch() {
+    for (const char* folder : {"drive_c/windows/system32", "drive_c/windows/system", "drive_c/Program Files"}) {
+      fs::create_directories(prefix.path() / folder);
+    }
+    Touch("drive_c/windows/system32/Found32.exe");
+    Touch("drive_c/windows/system32/both.exe");
+    Touch("drive_c/windows/system32/noext");
+    Touch("drive_c/windows/system/old16.exe");
+    Touch("drive_c/windows/system/both16.exe");
+    Touch("drive_c/windows/both16.exe");
+    Touch("drive_c/windows/WinRoot.exe");
+    Touch("drive_c/Program Files/elsewhere.exe");
+    fs::create_directories(prefix.path() / "drive_c/windows/system32/folder.exe");
+    cwd_ = prefix.path().string() + "-cwd";
+    fs::create_directories(cwd_ / "Sub");
+    std::ofstream(cwd_ / "Here.EXE") << "MZ";
+    std::ofstream(cwd_ / "both.exe") << "MZ";
+    std::ofstream(cwd_ / "Sub" / "tool.exe") << "MZ";
+    self_ = fs::read_symlink("/proc/self/exe").parent_path();
+    std::ofstream(self_ / kBeside) << "MZ";
+    std::ofstream(cwd_ / kBeside) << "MZ";
+    old_cwd_ = fs::current_path();
+    fs::current_path(cwd_);
+  }
+  ~PlainNameSearch() override {
+    fs::current_path(old_cwd_);
+    fs::remove(self_ / kBeside);
+    fs::remove_all(cwd_);
+  }
+
+  std::string Expand(std::string text) const {
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{cwd}", cwd_.string()},
+                                      std::pair<std::string, std::string>{"{self}", self_.string()}}) {
+      for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark)) {
+        text.replace(at, mark.size(), value);
+      }
+    }
+    return text;
+  }
+
+  fs::path cwd_;
+  fs::path self_;
+  fs::path old_cwd_;
+};
+
+TEST_P(PlainNameSearch, StartsWhatWindowsWouldFindOrNothing) {
+  FakeWine();
+  ScopedEnv path("PATH", bin.string() + ":/usr/bin:/bin");
+  plat::DWORD id = 7;
+  const std::string started = GetParam().started;
+  const plat::LONG status = shell.StartProcess(GetParam().command, plat::SW_SHOWNORMAL, &id);
+  if (started.empty()) {
+    EXPECT_EQ(status, plat::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(id, 0U);
+    try {
+      plat::StartProgram(plat::FromAnsi(GetParam().command), plat::SW_SHOWNORMAL);
+      ADD_FAILURE() << "started";
+    } catch (const plat::Error& error) {
+      EXPECT_EQ(error.Number(), plat::kFileNotFound);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(fs::exists(record));
+    return;
+  }
+  ASSERT_EQ(status, plat::ERROR_SUCCESS);
+  ASSERT_TRUE(WaitFor(record, std::chrono::seconds(20)));
+  const std::string text = ReadFile(record);
+  const std::size_t first = text.find("arg=");
+  const std::size_t after = text.find("prefix=");
+  ASSERT_NE(first, std::string::npos) << text;
+  ASSERT_NE(after, std::string::npos) << text;
+  EXPECT_EQ(text.substr(first, after - first), Expand(started));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, PlainNameSearch,
+    ::testing::Values(
+        SearchCase{"System32", "found32.exe", "arg=C:\\windows\\system32\\Found32.exe\n"},
+        SearchCase{"ExeAppended", "FOUND32", "arg=C:\\windows\\system32\\Found32.exe\n"},
+        SearchCase{"NoExtensionFile", "noext", "arg=C:\\windows\\system32\\noext\n"},
+        SearchCase{"SystemAfterSystem32", "old16.exe", "arg=C:\\windows\\system\\old16.exe\n"},
+        SearchCase{"SystemBeforeWindows", "both16.exe", "arg=C:\\windows\\system\\both16.exe\n"},
+        SearchCase{"Windows", "winroot", "arg=C:\\windows\\WinRoot.exe\n"},
+        SearchCase{"CurrentFolder", "here.exe", "arg={cwd}/Here.EXE\n"},
+        SearchCase{"CurrentFolderBeforeSystem", "both.exe", "arg={cwd}/both.exe\n"},
+        SearchCase{"ProgramFolderFirst", "skelvin_shell_beside.exe", "arg={self}/skelvin_shell_beside.exe\n"},
+        SearchCase{"RelativeToCurrentFolder", "sub\\TOOL", "arg={cwd}/Sub/tool.exe\n"},
+        SearchCase{"WithArguments", "found32 /a \"b c\"", "arg=C:\\windows\\system32\\Found32.exe\narg=/a\narg=b c\n"},
+        SearchCase{"Quoted", "\"found32.exe\" x", "arg=C:\\windows\\system32\\Found32.exe\narg=x\n"},
+        SearchCase{"Missing", "missing.exe", ""}, SearchCase{"MissingWithoutExtension", "missing", ""},
+        SearchCase{"MissingQuoted", "\"missing.exe\" /a", ""}, SearchCase{"OnlyInAnotherFolder", "elsewhere.exe", ""},
+        SearchCase{"AFolder", "folder.exe", ""}, SearchCase{"MissingRelative", "Sub\\none.exe", ""},
+        SearchCase{"Wildcard", "found*.exe", ""}),
+    [](const ::testing::TestParamInfo<SearchCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -8,7 +8,11 @@
 #      prefix and writes its marker;
 #   2. only the second location, a folder holding MSINFO32.EXE: started;
 #   3. the second location's folder without MSINFO32.EXE: the message, no start;
-#   4. no wine on PATH: the message, no start.
+#   4. no wine on PATH: the message, no start;
+#   5. the first location names a program by a plain name that is nowhere
+#      Windows would look: the message, no start;
+#   6. a plain name, in another letter case and without ".exe", of a program
+#      in C:\windows\system32: started.
 set -uo pipefail
 demo=$1
 standin32=$2
@@ -41,6 +45,9 @@ drive_c=$prefix/drive_c
 mkdir -p "$drive_c/Tools/System Info" "$drive_c/SysInfo" "$drive_c/Empty"
 cp "$standin" "$drive_c/Tools/System Info/standin.exe"
 cp "$standin" "$drive_c/SysInfo/msinfo32.exe"
+system32=$(find "$drive_c" -maxdepth 2 -ipath "$drive_c/windows/system32" -type d -print -quit)
+[ -n "$system32" ] || fail "no windows/system32 in the prefix"
+cp "$standin" "$system32/SysStandin.exe"
 
 # set_locations <first path or -> <second folder or ->: the registry as a
 # Windows program sets it, saved to the prefix's files before the native run.
@@ -96,6 +103,12 @@ run_demo no "$drive_c/SysInfo" msinfo32.exe.ran second-without-program
 
 set_locations - 'C:\SysInfo'
 run_demo no "$drive_c/SysInfo" msinfo32.exe.ran no-wine PATH=/nonexistent
+
+set_locations 'standin-nowhere.exe' 'C:\SysInfo'
+run_demo no "$drive_c/SysInfo" msinfo32.exe.ran plain-name-missing
+
+set_locations 'SYSSTANDIN' -
+run_demo yes "$system32" SysStandin.exe.ran plain-name-in-system32
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; log: $log" >&2
