@@ -1,4 +1,48 @@
 // Process entry of the native programs.
-#include "platform/entry.h"
+//
+// The program takes no arguments. `--help` alone prints the usage and
+// `--version` alone the title and version, both on standard output with
+// status 0; any other argument is refused with the usage on standard error
+// and status 2. Either way the program does nothing else.
+#include <cstdio>
+#include <string>
+#include <string_view>
 
-int main() { return plat::RunProgram(&plat::ProgramMain); }
+#include "patch/version.h"
+#include "platform/app.h"
+#include "platform/entry.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr int kUsageStatus = 2;
+
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to, "usage: %s [--help | --version]\n", plat::ToUtf8(plat::App().EXEName).c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::string_view(argv[1]) == "--help") {
+    PrintUsage(stdout);
+    std::printf(
+        "Sets \"YV12\" and \"NMMC\" under HKLM\\Software\\Mediamatics\\DVD Express\\ActiveMovie "
+        "Decoder\\Formats to 0 in the Wine prefix $WINEPREFIX (default ~/.wine), then requests a restart.\n");
+    return 0;
+  }
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::printf("%s %s\n", SKELVIN_TITLE, SKELVIN_VERSION_TEXT);
+    return 0;
+  }
+  if (argc > 1) {
+    // The first argument that has no place: a second one after --help or
+    // --version, else the first.
+    const std::string_view first = argv[1];
+    const char* unexpected = argc > 2 && (first == "--help" || first == "--version") ? argv[2] : argv[1];
+    std::fprintf(stderr, "%s: unexpected argument '%s'\n", plat::ToUtf8(plat::App().EXEName).c_str(), unexpected);
+    PrintUsage(stderr);
+    return kUsageStatus;
+  }
+  return plat::RunProgram(&plat::ProgramMain);
+}
