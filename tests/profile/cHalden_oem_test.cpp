@@ -319,6 +319,21 @@ TEST(Collect, AFailingReadIsError57AndTheFileIsClosed) {
   EXPECT_EQ(Read(halden), kEarlier);
 }
 
+// A close that raises a fault: on the normal path the fault reaches the
+// caller; while another fault leaves, that first one does.
+TEST(Collect, AFaultingCloseNeverEndsTheProcess) {
+  testenv::ScriptedFileInput files("[General]\r\nModel=A B C D\r\n");
+  files.close_fault = plat::kDeviceIOError;
+  plat::ScopedUse<plat::FileInput> use(files);
+  skelvin::cHalden halden;
+  EXPECT_EQ(CollectError(halden), plat::kDeviceIOError);
+  EXPECT_EQ(files.closes, 1);
+  files.SetContent("[General]\r\nNo model here\r\n");
+  EXPECT_EQ(CollectError(halden), plat::kInputPastEndOfFile);
+  EXPECT_EQ(files.closes, 2);
+  EXPECT_FALSE(files.open());
+}
+
 TEST(Collect, LinesAfterTheModelLineAreNeverRead) {
   const std::string head = "[General]\r\nModel=A B C D\r";
   testenv::ScriptedFileInput files(head + "\nSupport=1\r\n");

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/error.h"
 #include "platform/textfile.h"
 
 namespace testenv {
@@ -39,6 +40,8 @@ class ScriptedFileInput final : public plat::FileInput {
   plat::DWORD chunk = 0xFFFFFFFFU;
   // A read that starts at or after this offset fails (ERROR_READ_FAULT).
   std::uint64_t fail_reads_from = UINT64_MAX;
+  // The close raises this fault (after closing) when not 0.
+  std::int32_t close_fault = 0;
 
   // What happened.
   std::vector<std::string> opened;  // the paths of the opens, in order
@@ -84,6 +87,7 @@ class ScriptedFileInput final : public plat::FileInput {
     }
     open_ = false;
     ++closes;
+    if (close_fault != 0) throw plat::Fault(close_fault);
     return plat::ERROR_SUCCESS;
   }
 
