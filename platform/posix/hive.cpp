@@ -90,6 +90,7 @@ namespace {
 constexpr std::int64_t kTicksPerSecond = 10000000;
 constexpr std::int64_t kTicks1601To1970 = std::int64_t{86400} * (369 * 365 + 89) * kTicksPerSecond;
 constexpr std::size_t kMaxValueNameLength = 16383;
+constexpr std::size_t kMaxKeyNameLength = 256;  // wineserver's limit for one key name
 constexpr char kHeader[] = "WINE REGISTRY Version 2";
 constexpr char kBranchPrefix[] = ";; All keys relative to ";
 
@@ -189,13 +190,13 @@ std::size_t SharedPrefix(std::basic_string_view<Char> a, std::basic_string_view<
 }
 
 // Whether a key path as read is written by Save as it stands: components of
-// plain characters joined by "\\\\", none empty.
+// plain characters joined by "\\\\", none empty and none too long.
 bool PlainPath(std::string_view raw, std::uint32_t* components = nullptr) {
   const std::size_t n = raw.size();
   std::uint32_t count = 0;
   for (std::size_t i = 0; i < n;) {
     const std::size_t run = AsciiRun(raw.data() + i, n - i, '[', ']', '\\', true);
-    if (run == 0) return false;
+    if (run == 0 || run > kMaxKeyNameLength) return false;
     ++count;
     i += run;
     if (i == n) break;
@@ -1009,6 +1010,10 @@ bool Loader::KeyLine(std::string_view line) {
     std::size_t end = std::u16string_view(name).find(u'\\', start);
     if (end == std::u16string_view::npos) end = n;
     if (end > start) {
+      // wineserver reports such a key and drops it, its values and subkeys.
+      if (end - start > kMaxKeyNameLength) {
+        return Fail("expected key names of at most 256 characters, found one of " + std::to_string(end - start));
+      }
       const std::u16string_view component = std::u16string_view(name).substr(start, end - start);
       bool created = false;
       Key* const parent = key;
@@ -1640,8 +1645,8 @@ void Save(const Hive& hive, SavedText* out) {
   head += kBranchPrefix;
   DumpString(head, std::u16string_view(hive.branch), kPlainInBrackets);
   head.push_back('\n');
-  if (hive.arch == Arch::kWin32) head += "\n#arch=win32\n";
-  if (hive.arch == Arch::kWin64) head += "\n#arch=win64\n";
+  // A file without the line is a 32-bit prefix's.
+  head += hive.arch == Arch::kWin64 ? "\n#arch=win64\n" : "\n#arch=win32\n";
   out->Append(head);
 
   // Depth-first, pre-order, without recursion. A key still where Parse put

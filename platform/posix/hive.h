@@ -164,7 +164,8 @@ struct Hive {
   // u"REGISTRY\\User\\S-1-5-21-0-0-0-1000", ...
   std::u16string branch;
   // The #arch line before the first key, when the file has one. Save writes
-  // no #arch line (and no blank line before it) for kUnspecified.
+  // "#arch=win32" for kUnspecified, as wineserver does: a prefix whose
+  // system.reg has no such line is a 32-bit one.
   Arch arch = Arch::kUnspecified;
   Key root;
   // Bytes of the file it was parsed from: what Save reserves.

@@ -253,12 +253,6 @@ INSTANTIATE_TEST_SUITE_P(
 #time=1d9c4a2b3c4d5e6
 "CursorSize"=dword:00000019
 )reg"},
-        {"NoArch", R"reg(WINE REGISTRY Version 2
-;; All keys relative to REGISTRY\\User\\.Default
-
-[A] 1690913106
-#time=1d9c4a2b3c4d5e6
-)reg"},
     }),
     PrintName);
 
@@ -399,15 +393,34 @@ TEST(SaveTest, EmptyHiveIsItsRootSection) {
             "\n[] 1690913106\n#time=1d9c4a2b3c4d5e6\n");
 }
 
+// Without an #arch line wineserver takes the prefix for 32-bit and says so
+// when it saves; a file that has the line keeps it.
+TEST(SaveTest, AFileWithoutArchIsSavedAsWin32) {
+  const std::string body = "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n";
+  const std::string head = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\.Default\n";
+  for (const std::string& options : {std::string(), std::string("\n#unknown=1\n")}) {
+    Hive hive = MustParse(head + options + body);
+    EXPECT_EQ(hive.arch, Arch::kUnspecified);
+    EXPECT_EQ(Save(hive), head + "\n#arch=win32\n" + body);
+    DropSectionTexts(hive);
+    EXPECT_EQ(Save(hive), head + "\n#arch=win32\n" + body);
+  }
+  for (const char* arch : {"win32", "win64"}) {
+    const std::string text = head + "\n#arch=" + arch + "\n" + body;
+    EXPECT_EQ(Save(MustParse(text)), text);
+  }
+}
+
 TEST(SaveTest, TimeStampsDeriveFromModif) {
   Hive hive;
   hive.branch = u"REGISTRY\\Machine";
+  hive.arch = Arch::kWin64;
   // Whole seconds, a fraction (truncated), before 1970 (wraps as unsigned).
   hive.root.AddSubkey(u"a", kTicks1601To1970 + 1700000000LL * 10000000);
   hive.root.AddSubkey(u"b", kTicks1601To1970 + 1700000000LL * 10000000 + 9999999);
   hive.root.AddSubkey(u"c", kTicks1601To1970 - 10000000);
   EXPECT_EQ(Save(hive),
-            "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n"
+            "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n"
             "\n[a] 1700000000\n#time=1da1747c66d0000\n"
             "\n[b] 1700000000\n#time=1da1747c705967f\n"
             "\n[c] 4294967295\n#time=19db1ded4a5e980\n");
@@ -620,8 +633,27 @@ INSTANTIATE_TEST_SUITE_P(
         {"NulByte", kKey + std::string("\"a\"=\"b\0c\"\n", 10), 6, "expected text, found a NUL byte"},
         {"NameTooLong", kKey + "\"" + std::string(16384, 'n') + "\"=\"x\"\n", 6,
          "expected a value name of at most 16383 characters, found 16384"},
+        // wineserver reports such a key ("Error creating key") and drops it
+        // with its values and subkeys.
+        {"KeyNameTooLong", kHead + "[" + std::string(257, 'k') + "]\n", 5,
+         "expected key names of at most 256 characters, found one of 257"},
+        {"KeyNameTooLongOnTheWay", kHead + "[A\\\\" + std::string(300, 'k') + "\\\\B] 1\n", 5,
+         "expected key names of at most 256 characters, found one of 300"},
+        {"KeyNameTooLongEscaped", kKey + "[A\\\\" + std::string(255, 'k') + "\\x00e9\\x20ac]\n", 6,
+         "expected key names of at most 256 characters, found one of 257"},
+        {"KeyNameTooLongInWineserversForm",
+         kHead + "\n[A\\\\" + std::string(257, 'k') + "] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"v\"=\"x\"\n", 6,
+         "expected key names of at most 256 characters, found one of 257"},
     }),
     PrintCorrupt);
+
+TEST(CorruptTest, LongestKeyNameAccepted) {
+  const std::string name(256, 'k');
+  const std::string text = kHead + "\n[A\\\\" + name + "] 1690913106\n#time=1d9c4a2b3c4d5e6\n";
+  const Hive hive = MustParse(text);
+  EXPECT_NE(Path(hive.root, {u"A", U(name)}), nullptr);
+  EXPECT_EQ(Save(hive), text);
+}
 
 TEST(CorruptTest, LongestValueNameAccepted) {
   const Hive hive = MustParse(kKey + "\"" + std::string(16383, 'n') + "\"=\"x\"\n");
