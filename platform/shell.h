@@ -28,7 +28,6 @@ inline constexpr DWORD ATTR_HIDDEN = 0x2;
 inline constexpr UINT SW_HIDE = 0;
 inline constexpr UINT SW_SHOWNORMAL = 1;  // a normal window that takes the focus
 
-inline constexpr LONG ERROR_NOT_SUPPORTED = 50;
 inline constexpr LONG ERROR_BAD_EXE_FORMAT = 193;
 
 class Shell {

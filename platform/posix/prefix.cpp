@@ -2,17 +2,20 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -22,11 +25,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr auto kLockWait = std::chrono::seconds(60);
+
 void Diagnose(const std::string& line) {
   std::fflush(stdout);
   std::fprintf(stderr, "%s\n", line.c_str());
   std::fflush(stderr);
 }
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 FsOps& DefaultFs() {
   static FsOps ops{::write, ::fsync, ::rename, ::close};
@@ -36,13 +43,34 @@ FsOps& DefaultFs() {
 LONG StatusFromErrno(int error) {
   switch (error) {
     case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
-    case EROFS: return ERROR_WRITE_PROTECT;
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
     case EACCES:
-    case EPERM: return ERROR_ACCESS_DENIED;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    default: return ERROR_WRITE_FAULT;
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_WRITE_FAULT;
   }
+}
+
+// A descriptor closed when it goes.
+struct Fd {
+  int fd = -1;
+  explicit Fd(int value) : fd(value) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+  int release() { return std::exchange(fd, -1); }
+};
+
+void StripTrailingSlashes(std::string& dir) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
 }
 
 std::string Hex(unsigned long long value) {
@@ -51,81 +79,258 @@ std::string Hex(unsigned long long value) {
   return text;
 }
 
-// wineserver's name for the prefix's server directory.
+// wineserver's name for a prefix's server directory.
 std::string ServerDirName(const struct stat& prefix) {
   return "server-" + Hex(static_cast<unsigned long long>(prefix.st_dev)) + "-" +
          Hex(static_cast<unsigned long long>(prefix.st_ino));
 }
 
-std::string TempRoot() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+// `name` in `dir`, joined as Debian's Wine joins them (an empty dir adds
+// nothing, so TMPDIR="" means the working directory).
+std::string JoinAsWine(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-// The directory below which Debian's wineserver keeps its server directory:
-// /run/user/<uid>/wine when /run/user/<uid> exists, else the directory named
-// by the prefix's `wineserver` file (created here as wineserver creates it,
-// so that a server started later uses the same lock).
-std::optional<fs::path> ServerBase(const fs::path& prefix, bool create) {
+// $TMPDIR as Debian's Wine takes it: /tmp only when unset.
+std::string TempRoot() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp != nullptr ? tmp : "/tmp";
+}
+
+// Where the server directory's parent is for this environment, as Debian's
+// wineserver decides: /run/user/<uid>/wine when /run/user/<uid> exists, else
+// the directory in $TMPDIR named by the prefix's `wineserver` file, which is
+// made here as wineserver makes it when missing (so that a server started
+// later uses the same lock). nullopt, and the cause in `why`, when it cannot
+// be made.
+std::optional<fs::path> ServerBase(const fs::path& prefix, std::string* why) {
   const std::string run_dir = "/run/user/" + std::to_string(::getuid());
   if (DIR* dir = ::opendir(run_dir.c_str())) {
     ::closedir(dir);
     return fs::path(run_dir) / "wine";
   }
+  const std::string root = TempRoot();
   const fs::path pointer = prefix / "wineserver";
   const auto read_pointer = [&]() -> std::optional<fs::path> {
-    struct stat st{};
-    if (::stat(pointer.c_str(), &st) != 0 || (st.st_mode & 0777) != S_IRUSR) return std::nullopt;
-    std::ifstream in(pointer);
-    std::string name;
-    if (std::getline(in, name) && !name.empty()) return fs::path(TempRoot()) / name;
-    return std::nullopt;
+    struct stat st {};
+    if (::stat(pointer.c_str(), &st) != 0 || (st.st_mode & 0777) != S_IRUSR || !S_ISREG(st.st_mode)) {
+      return std::nullopt;
+    }
+    const Fd fd(::open(pointer.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    char name[4096];
+    const ssize_t n = fd.fd >= 0 ? ::read(fd.fd, name, sizeof name) : -1;
+    if (n <= 0) return std::nullopt;
+    return fs::path(JoinAsWine(root, std::string(name, static_cast<std::size_t>(n))));
   };
   if (std::optional<fs::path> base = read_pointer()) return base;
-  if (!create) return std::nullopt;
+  const auto failed = [&](const std::string& what, int error) -> std::optional<fs::path> {
+    *why = what + ": " + std::strerror(error);
+    return std::nullopt;
+  };
   // wineserver replaces a pointer file whose mode is not 0400.
-  struct stat st{};
-  if (::stat(pointer.c_str(), &st) == 0 && (st.st_mode & 0777) != S_IRUSR) ::unlink(pointer.c_str());
-  std::string dir = TempRoot() + "/wine-XXXXXX";
-  if (::mkdtemp(dir.data()) == nullptr) return std::nullopt;
+  struct stat st {};
+  if (::lstat(pointer.c_str(), &st) == 0 && (st.st_mode & 0777) != S_IRUSR && ::unlink(pointer.c_str()) != 0) {
+    return failed(pointer.string() + ": cannot replace the wineserver file", errno);
+  }
+  std::string dir = JoinAsWine(root, "wine-XXXXXX");
+  if (::mkdtemp(dir.data()) == nullptr) return failed(dir + ": cannot create the wineserver directory", errno);
+  const std::string name = fs::path(dir).filename().string();
   // Published with link(), which fails when another run got there first:
   // then its directory is the one to use. The draft has no name until then
   // (O_TMPFILE), so a run killed on the way leaves nothing in the prefix.
-  const std::string name = dir.substr(TempRoot().size() + 1);
+  int error = 0;
+  bool published = false;
+  bool drafted = false;
   if (const int anon = ::open(prefix.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, S_IRUSR); anon >= 0) {
     const std::string self = "/proc/self/fd/" + std::to_string(anon);
-    const bool published = ::write(anon, name.data(), name.size()) == static_cast<ssize_t>(name.size()) &&
-                           ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, pointer.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (::write(anon, name.data(), name.size()) != static_cast<ssize_t>(name.size())) {
+      error = errno;
+      drafted = true;
+    } else if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, pointer.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      published = drafted = true;
+    } else {
+      error = errno;
+      drafted = error != ENOENT;  // ENOENT: no /proc to name it by; a named draft
+    }
     ::close(anon);
-    if (published) return fs::path(dir);
-    ::rmdir(dir.c_str());
-    return read_pointer();
   }
-  // A file system without unnamed files: a named draft, removed at once.
-  const fs::path draft = prefix / (".wineserver-" + std::to_string(::getpid()));
-  ::unlink(draft.c_str());
-  const int fd = ::open(draft.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR);
-  if (fd < 0) {
-    ::rmdir(dir.c_str());
-    return std::nullopt;
+  if (!drafted) {
+    // A file system without unnamed files: a named draft, removed at once.
+    const fs::path draft = prefix / (".wineserver-" + std::to_string(::getpid()));
+    ::unlink(draft.c_str());
+    const int fd = ::open(draft.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR);
+    if (fd < 0) {
+      error = errno;
+    } else {
+      const bool written = ::write(fd, name.data(), name.size()) == static_cast<ssize_t>(name.size());
+      error = written ? 0 : errno;
+      ::close(fd);
+      published = written && ::link(draft.c_str(), pointer.c_str()) == 0;
+      if (written && !published) error = errno;
+      ::unlink(draft.c_str());
+    }
   }
-  const bool written = ::write(fd, name.data(), name.size()) == static_cast<ssize_t>(name.size());
-  ::close(fd);
-  const bool published = written && ::link(draft.c_str(), pointer.c_str()) == 0;
-  ::unlink(draft.c_str());
   if (published) return fs::path(dir);
   ::rmdir(dir.c_str());
-  return read_pointer();
+  if (std::optional<fs::path> base = read_pointer()) return base;
+  return failed(pointer.string() + ": cannot create the wineserver file", error != 0 ? error : EIO);
 }
 
 // Creates a directory as wineserver does: 0700, and it must be the user's.
-bool MakePrivateDir(const fs::path& dir) {
-  struct stat st{};
+bool MakePrivateDir(const fs::path& dir, std::string* why) {
+  struct stat st {};
   if (::lstat(dir.c_str(), &st) != 0) {
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    if (::lstat(dir.c_str(), &st) != 0) return false;
+    if ((::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) || ::lstat(dir.c_str(), &st) != 0) {
+      *why = dir.string() + ": cannot create the wineserver directory: " + std::strerror(errno);
+      return false;
+    }
   }
-  return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+  if (S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0) return true;
+  *why = dir.string() + ": not a directory of yours closed to other users, as wineserver needs it";
+  return false;
+}
+
+// The pid of a wineserver holding the lock file's byte 0, or 0.
+pid_t RunningServer(const fs::path& lock_file) {
+  const Fd fd(::open(lock_file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd.fd < 0) return 0;
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = 0;
+  probe.l_len = 1;
+  // A classic lock reports its owner's pid; an open-file-description lock
+  // (another native run) reports -1.
+  if (::fcntl(fd.fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK && probe.l_pid > 0) return probe.l_pid;
+  return 0;
+}
+
+struct ServerScan {
+  LONG status = ERROR_SUCCESS;
+  pid_t pid = 0;
+  std::size_t which = 0;  // the index of its server directory's name
+  std::string tmpdir;     // the TMPDIR it was started with, when not this run's
+};
+
+// Looks through /proc for a process working in one of the server
+// directories (wineserver lives in its own), and through the lock files of
+// the places Wine may keep them. A server found is named by the pid that
+// holds its lock when one does.
+ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::optional<fs::path>& own_base) {
+  const std::string uid = std::to_string(::getuid());
+  for (std::size_t i = 0; i < server_dirs.size(); ++i) {
+    std::vector<fs::path> locks{fs::path("/tmp/.wine-" + uid) / server_dirs[i] / "lock",
+                                fs::path("/run/user/" + uid) / "wine" / server_dirs[i] / "lock"};
+    if (own_base) locks.push_back(*own_base / server_dirs[i] / "lock");
+    for (const fs::path& lock : locks) {
+      if (const pid_t pid = RunningServer(lock)) return {ERROR_SUCCESS, pid, i, {}};
+    }
+  }
+  DIR* proc = ::opendir("/proc");
+  struct stat self {};
+  if (proc == nullptr || ::stat("/proc/self/cwd", &self) != 0) {
+    if (proc != nullptr) ::closedir(proc);
+    return {ERROR_LOCK_FAILED, 0, 0, {}};
+  }
+  ServerScan found;
+  while (const dirent* entry = ::readdir(proc)) {
+    const char* name = entry->d_name;
+    if (*name < '0' || *name > '9' || std::atoi(name) == ::getpid()) continue;
+    const std::string base = std::string("/proc/") + name;
+    char cwd[4096];
+    const ssize_t n = ::readlink((base + "/cwd").c_str(), cwd, sizeof cwd - 1);
+    if (n <= 0) continue;  // gone, or another user's
+    std::string_view dir(cwd, static_cast<std::size_t>(n));
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (dir.size() > kDeleted.size() && dir.substr(dir.size() - kDeleted.size()) == kDeleted) {
+      dir.remove_suffix(kDeleted.size());
+    }
+    const auto it = std::find(server_dirs.begin(), server_dirs.end(), dir.substr(dir.rfind('/') + 1));
+    if (it == server_dirs.end()) continue;
+    found.pid = static_cast<pid_t>(std::atoi(name));
+    found.which = static_cast<std::size_t>(it - server_dirs.begin());
+    if (const pid_t holder = RunningServer(base + "/cwd/lock")) found.pid = holder;
+    // <TMPDIR>/wine-XXXXXX/server-*: a server of another TMPDIR is stopped
+    // with that one.
+    const fs::path parent = fs::path(dir).parent_path();
+    if (parent.filename().string().rfind("wine-", 0) == 0 && parent.parent_path() != fs::path(TempRoot())) {
+      found.tmpdir = parent.parent_path().string();
+    }
+    break;
+  }
+  ::closedir(proc);
+  return found;
+}
+
+// `dirs` are the guarded directories, in the order of the scan's names.
+LONG ReportScan(const fs::path& prefix, const std::vector<fs::path>& dirs, const ServerScan& scan) {
+  if (scan.status == ERROR_LOCK_FAILED) {
+    Diagnose(prefix.string() +
+             ": cannot tell whether a wineserver is running for this prefix: /proc is not mounted (a running "
+             "wineserver would overwrite the registry when it exits)");
+    return ERROR_LOCK_FAILED;
+  }
+  if (scan.pid == 0) return ERROR_SUCCESS;
+  const fs::path& owner = scan.which < dirs.size() ? dirs[scan.which] : prefix;
+  const std::string tmpdir = scan.tmpdir.empty() ? "" : "TMPDIR=" + scan.tmpdir + " ";
+  Diagnose(prefix.string() + ": a wineserver (pid " + std::to_string(scan.pid) + ") is running for " +
+           (owner == prefix ? "this prefix" : owner.string() + ", where a registry file of this prefix is,") +
+           " and would overwrite the registry when it exits; stop it with `" + tmpdir + "WINEPREFIX=" + owner.string() +
+           " wineserver -k` and try again");
+  return ERROR_BUSY;
+}
+
+// The `#arch` of a registry file's header (before its first key), or nullopt.
+std::optional<Arch> HeaderArch(const fs::path& file) {
+  const Fd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat st {};
+  if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  char text[8192];
+  const ssize_t n = ::read(fd.fd, text, sizeof text);
+  if (n <= 0) return std::nullopt;
+  std::string_view rest(text, static_cast<std::size_t>(n));
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    if (!line.empty() && line.front() == '[') break;
+    if (line == "#arch=win32") return Arch::kWin32;
+    if (line == "#arch=win64") return Arch::kWin64;
+  }
+  return std::nullopt;
+}
+
+const char* ArchName(Arch arch) { return arch == Arch::kWin64 ? "win64" : "win32"; }
+
+// WINEARCH: nullopt when unset; ERROR_BAD_ENVIRONMENT for anything but
+// win32 or win64.
+LONG WineArch(std::optional<Arch>* out) {
+  const char* arch = std::getenv("WINEARCH");
+  if (arch == nullptr) {
+    out->reset();
+  } else if (std::strcmp(arch, "win32") == 0) {
+    *out = Arch::kWin32;
+  } else if (std::strcmp(arch, "win64") == 0) {
+    *out = Arch::kWin64;
+  } else {
+    Diagnose("WINEARCH=" + Quoted(arch) + ": must be win32 or win64");
+    return ERROR_BAD_ENVIRONMENT;
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG ArchConflict(const fs::path& prefix, Arch held, Arch wanted) {
+  Diagnose(prefix.string() + " is a " + (held == Arch::kWin64 ? "64" : "32") + "-bit prefix, but WINEARCH=" +
+           ArchName(wanted) + " asks for a " + (wanted == Arch::kWin64 ? "64" : "32") + "-bit one");
+  return ERROR_BAD_ENVIRONMENT;
+}
+
+bool IsDirectory(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Memory for a file's text, owned by the keys that keep parts of it. A large
@@ -150,19 +355,13 @@ class TextBuffer {
         return;
       }
     }
-    Grow(capacity);
-  }
-  char* data() const { return data_; }
-  std::size_t capacity() const { return capacity_; }
-  // At least `capacity` bytes, the text so far kept.
-  void Grow(std::size_t capacity) {
-    if (capacity <= capacity_) return;
     auto text = std::make_shared<std::string>(capacity, '\0');
-    if (capacity_ != 0) std::memcpy(text->data(), data_, capacity_);
     data_ = text->data();
     capacity_ = text->size();
     owner_ = std::move(text);
   }
+  char* data() const { return data_; }
+  std::size_t capacity() const { return capacity_; }
   std::shared_ptr<const void> Release() { return std::move(owner_); }
 
  private:
@@ -171,54 +370,168 @@ class TextBuffer {
   std::size_t capacity_ = 0;
 };
 
-// The hidden name beside `file` that a save uses: ".<name><suffix>".
-fs::path Sibling(const fs::path& file, const char* suffix) {
-  return file.parent_path() / ("." + file.filename().string() + suffix);
+// A fresh name of the pattern a save uses beside `file`:
+// ".<name>.skelvin-XXXXXX". Empty when no randomness is to be had.
+std::string TempName(const fs::path& file) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char random[6];
+  if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return {};
+  std::string name = (file.parent_path() / ("." + file.filename().string() + ".skelvin-")).string();
+  for (const unsigned char r : random) name += kLetters[r % (sizeof kLetters - 1)];
+  return name;
 }
 
-// The pid of a wineserver holding the lock file's byte 0, or 0.
-pid_t RunningServer(const fs::path& lock_file) {
-  const int fd = ::open(lock_file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return 0;
-  struct flock probe{};
-  probe.l_type = F_WRLCK;
-  probe.l_whence = SEEK_SET;
-  probe.l_start = 0;
-  probe.l_len = 1;
-  pid_t pid = 0;
-  // A classic lock reports its owner's pid; an open-file-description lock
-  // (another native run) reports -1.
-  if (::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK && probe.l_pid > 0) pid = probe.l_pid;
-  ::close(fd);
-  return pid;
+// A new file of that pattern, created exclusively (never through a link);
+// `out` gets its name. -1 and errno on failure.
+int CreateTemp(const fs::path& file, std::string* out) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = TempName(file);
+    if (name.empty()) return -1;
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) {
+      if (fd >= 0) *out = std::move(name);
+      return fd;
+    }
+  }
+  errno = EEXIST;
+  return -1;
 }
 
-void ReportServer(const fs::path& prefix, pid_t pid) {
-  Diagnose(prefix.string() + ": a wineserver (pid " + std::to_string(pid) +
-           ") is running for this prefix and would overwrite the registry when it exits; stop it with `WINEPREFIX=" +
-           prefix.string() + " wineserver -k` and try again");
+// Marks a file as in use by this run for as long as `fd` stays open.
+void MarkOwned(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;
+  ::fcntl(fd, F_OFD_SETLK, &lock);
+}
+
+// Removes what saves killed on the way left beside `file`: files of its
+// temporary pattern. Called only under the prefix lock, which every saving
+// run holds throughout its save; a file still marked by a live owner is left.
+void RemoveLeftovers(const fs::path& file) {
+  const fs::path dir = file.parent_path();
+  const std::string stem = "." + file.filename().string() + ".skelvin-";
+  DIR* listing = ::opendir(dir.c_str());
+  if (listing == nullptr) return;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.size() != stem.size() + 6 || name.compare(0, stem.size(), stem) != 0) continue;
+    const fs::path path = dir / name;
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st {};
+    if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) continue;
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    if (::fcntl(fd.fd, F_OFD_GETLK, &probe) == 0 && probe.l_type == F_UNLCK) ::unlink(path.c_str());
+  }
+  ::closedir(listing);
+}
+
+std::optional<fs::path> Resolved(const fs::path& path) {
+  char buffer[PATH_MAX];
+  if (::realpath(path.c_str(), buffer) == nullptr) return std::nullopt;
+  return fs::path(buffer);
+}
+
+// Where a save of `file` writes: a symbolic link is followed, and a dangling
+// one gets its target made.
+fs::path SaveTarget(const fs::path& file) {
+  if (std::optional<fs::path> resolved = Resolved(file)) return std::move(*resolved);
+  std::error_code ec;
+  const fs::path link = fs::read_symlink(file, ec);
+  if (ec) return file;
+  return link.is_absolute() ? link : file.parent_path() / link;
+}
+
+// Wine's choice of prefix; on failure the reason, for a diagnostic.
+std::optional<fs::path> WinePrefix(std::string* why) {
+  std::string dir;
+  if (const char* prefix = std::getenv("WINEPREFIX")) {
+    if (prefix[0] != '/') {
+      *why = "WINEPREFIX=" + Quoted(prefix) + ": not an absolute path; Wine refuses such a prefix";
+      return std::nullopt;
+    }
+    dir = prefix;
+  } else {
+    std::string home;
+    if (const char* env = std::getenv("HOME")) {
+      home = env;
+    } else {
+      std::vector<char> buffer(16384);
+      struct passwd entry {};
+      struct passwd* found = nullptr;
+      if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+          found->pw_dir == nullptr) {
+        *why = "cannot find your home directory: HOME is unset and user " + std::to_string(::getuid()) +
+               " has no passwd entry; set WINEPREFIX";
+        return std::nullopt;
+      }
+      home = found->pw_dir;
+    }
+    if (home.empty() || home[0] != '/') {
+      *why = "the home directory " + Quoted(home) + " is not an absolute path; set WINEPREFIX";
+      return std::nullopt;
+    }
+    StripTrailingSlashes(home);
+    dir = (home == "/" ? "" : home) + "/.wine";
+  }
+  StripTrailingSlashes(dir);
+  return fs::path(dir);
 }
 
 }  // namespace
 
-fs::path DefaultPrefix() {
-  std::string dir;
-  if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0') {
-    dir = prefix;
-  } else {
-    const char* home = std::getenv("HOME");
-    dir = std::string(home != nullptr ? home : "") + "/.wine";
+LONG FindPrefix(fs::path* out) {
+  std::string why;
+  std::optional<fs::path> prefix = WinePrefix(&why);
+  if (!prefix) {
+    Diagnose(why);
+    return ERROR_BAD_PATHNAME;
   }
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  return dir;
+  *out = std::move(*prefix);
+  return ERROR_SUCCESS;
+}
+
+fs::path DefaultPrefix() {
+  std::string why;
+  return WinePrefix(&why).value_or(fs::path());
+}
+
+LONG PrefixArch(const fs::path& prefix, Arch* out) {
+  std::optional<Arch> wanted;
+  if (const LONG status = WineArch(&wanted); status != ERROR_SUCCESS) return status;
+  struct stat st {};
+  if (::lstat((prefix / "system.reg").c_str(), &st) == 0) {
+    *out = wanted.value_or(Arch::kWin32);
+    return ERROR_SUCCESS;
+  }
+  const std::optional<Arch> user = HeaderArch(prefix / "user.reg");
+  const std::optional<Arch> defaults = HeaderArch(prefix / "userdef.reg");
+  if (user && defaults && *user != *defaults) {
+    Diagnose(prefix.string() + ": user.reg says #arch=" + ArchName(*user) +
+             " but userdef.reg says #arch=" + ArchName(*defaults) + "; the prefix is damaged");
+    return ERROR_BAD_ENVIRONMENT;
+  }
+  std::optional<Arch> held = user ? user : defaults;
+  if (!held && IsDirectory(prefix / "drive_c/windows/syswow64")) held = Arch::kWin64;
+  if (!held && IsDirectory(prefix / "drive_c/windows/system32")) held = Arch::kWin32;
+  if (held && wanted && *held != *wanted) return ArchConflict(prefix, *held, *wanted);
+  *out = held ? *held : wanted.value_or(Arch::kWin32);
+  return ERROR_SUCCESS;
+}
+
+LONG CheckWineArch(const fs::path& prefix, Arch system_arch) {
+  std::optional<Arch> wanted;
+  if (const LONG status = WineArch(&wanted); status != ERROR_SUCCESS) return status;
+  const Arch held = system_arch == Arch::kWin64 ? Arch::kWin64 : Arch::kWin32;
+  if (wanted && *wanted != held) return ArchConflict(prefix, held, *wanted);
+  return ERROR_SUCCESS;
 }
 
 FsOps& Fs() { return DefaultFs(); }
-
-Arch NewPrefixArch() {
-  const char* arch = std::getenv("WINEARCH");
-  return arch != nullptr && std::strcmp(arch, "win64") == 0 ? Arch::kWin64 : Arch::kWin32;
-}
 
 LONG EnsurePrefixDirectory(const fs::path& prefix) {
   if (::mkdir(prefix.c_str(), 0777) == 0 || errno == EEXIST) return ERROR_SUCCESS;
@@ -227,74 +540,165 @@ LONG EnsurePrefixDirectory(const fs::path& prefix) {
   return StatusFromErrno(error);
 }
 
-PrefixLock::PrefixLock(PrefixLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+PrefixLock::PrefixLock(PrefixLock&& other) noexcept
+    : fds_(std::move(other.fds_)),
+      dirs_(std::move(other.dirs_)),
+      server_dirs_(std::move(other.server_dirs_)),
+      prefix_(std::move(other.prefix_)) {
+  other.fds_.clear();
+}
 PrefixLock& PrefixLock::operator=(PrefixLock&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
+    for (const int fd : fds_) ::close(fd);
+    fds_ = std::move(other.fds_);
+    other.fds_.clear();
+    dirs_ = std::move(other.dirs_);
+    server_dirs_ = std::move(other.server_dirs_);
+    prefix_ = std::move(other.prefix_);
   }
   return *this;
 }
 PrefixLock::~PrefixLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing the description releases its lock
+  for (const int fd : fds_) ::close(fd);  // closing a description releases its locks
 }
 
 LONG PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(prefix.c_str(), &st) != 0) {
-    if (errno == ENOENT) return ERROR_SUCCESS;
-    Diagnose(prefix.string() + ": " + std::strerror(errno));
-    return ERROR_ACCESS_DENIED;
+    const int error = errno;
+    if (error == ENOENT) return ERROR_SUCCESS;
+    Diagnose(prefix.string() + ": cannot use the prefix: " + std::strerror(error));
+    return error == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    Diagnose(prefix.string() + ": the prefix is not a directory");
+    return ERROR_PATH_NOT_FOUND;
   }
   if (st.st_uid != ::getuid()) {
     Diagnose(prefix.string() + " is not owned by you");
     return ERROR_ACCESS_DENIED;
   }
-  const std::string server_dir = ServerDirName(st);
-  // Upstream Wine keeps its server directory in /tmp/.wine-<uid>.
-  const fs::path upstream = fs::path("/tmp/.wine-" + std::to_string(::getuid())) / server_dir / "lock";
-  if (const pid_t pid = RunningServer(upstream); pid != 0) {
-    ReportServer(prefix, pid);
-    return ERROR_BUSY;
+  PrefixLock lock;
+  lock.prefix_ = prefix;
+
+  // The prefix, and the directory of each registry file that is a link out
+  // of it: a wineserver of that other prefix would save the file too.
+  std::vector<std::pair<fs::path, struct stat>> dirs{{prefix, st}};
+  for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
+    const std::optional<fs::path> target = Resolved(prefix / name);
+    struct stat dir_st {};
+    if (!target || ::stat(target->parent_path().c_str(), &dir_st) != 0) continue;
+    const bool known = std::any_of(dirs.begin(), dirs.end(), [&](const auto& d) {
+      return d.second.st_dev == dir_st.st_dev && d.second.st_ino == dir_st.st_ino;
+    });
+    if (!known) dirs.emplace_back(target->parent_path(), dir_st);
   }
-  const std::optional<fs::path> base = ServerBase(prefix, true);
-  if (!base || !MakePrivateDir(*base) || !MakePrivateDir(*base / server_dir)) {
-    Diagnose(prefix.string() + ": cannot use the wineserver directory for this prefix");
+  // One order for every run, so that two never wait for each other.
+  std::sort(dirs.begin(), dirs.end(), [](const auto& a, const auto& b) {
+    return std::pair(a.second.st_dev, a.second.st_ino) < std::pair(b.second.st_dev, b.second.st_ino);
+  });
+  for (const auto& [dir, dir_st] : dirs) {
+    lock.dirs_.push_back(dir);
+    lock.server_dirs_.push_back(ServerDirName(dir_st));
+  }
+
+  std::string why;
+  const std::optional<fs::path> base = ServerBase(prefix, &why);
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  for (const auto& entry : dirs) {
+    const fs::path& dir = entry.first;  // a plain reference: the lambda below captures it
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      Diagnose(dir.string() + ": cannot open the directory to lock it: " + std::strerror(errno));
+      return StatusFromErrno(errno);
+    }
+    lock.fds_.push_back(fd);
+    // File systems that lock no directory (NFS emulates flock with byte
+    // locks, which need a file open for writing) use a lock file in it.
+    int held = fd;
+    const auto try_lock = [&] {
+      if (held == fd) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return 0;
+        if (errno == EWOULDBLOCK || errno == EINTR) return EWOULDBLOCK;
+        held = ::open((dir / ".skelvin.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (held < 0) return errno;
+        lock.fds_.push_back(held);
+      }
+      struct flock whole {};
+      whole.l_type = F_WRLCK;
+      whole.l_whence = SEEK_SET;
+      if (::fcntl(held, F_OFD_SETLK, &whole) == 0) return 0;
+      return errno == EAGAIN || errno == EACCES || errno == EINTR ? EWOULDBLOCK : errno;
+    };
+    auto pause = std::chrono::milliseconds(1);
+    auto next_scan = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    for (int error = try_lock(); error != 0; error = try_lock()) {
+      if (error != EWOULDBLOCK) {
+        Diagnose(dir.string() + ": cannot lock the directory: " + std::strerror(error));
+        return ERROR_LOCK_VIOLATION;
+      }
+      // While another run works, a wineserver may have started: say so soon.
+      if (const auto now = std::chrono::steady_clock::now(); now >= next_scan) {
+        next_scan = now + std::chrono::milliseconds(200);
+        if (const LONG status = ReportScan(prefix, lock.dirs_, FindServer(lock.server_dirs_, base));
+            status != ERROR_SUCCESS) {
+          return status;
+        }
+      }
+      if (std::chrono::steady_clock::now() > deadline) {
+        Diagnose(prefix.string() + ": the registry stayed locked by another program for 60 s");
+        return ERROR_LOCK_VIOLATION;
+      }
+      std::this_thread::sleep_for(pause);
+      pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
+  }
+  if (const LONG status = ReportScan(prefix, lock.dirs_, FindServer(lock.server_dirs_, base));
+      status != ERROR_SUCCESS) {
+    return status;
+  }
+
+  // wineserver's own lock, where a server started in this environment takes
+  // it: without it, such a server could start meanwhile.
+  const std::string own = ServerDirName(st);
+  if (!base || !MakePrivateDir(*base, &why) || !MakePrivateDir(*base / own, &why)) {
+    Diagnose(prefix.string() + ": cannot set up the wineserver lock for this prefix: " + why);
     return ERROR_ACCESS_DENIED;
   }
-  const fs::path lock_file = *base / server_dir / "lock";
-  const int fd = ::open(lock_file.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    Diagnose(lock_file.string() + ": " + std::strerror(errno));
-    return ERROR_ACCESS_DENIED;
+  {
+    const fs::path lock_file = *base / own / "lock";
+    const int fd = ::open(lock_file.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      Diagnose(lock_file.string() + ": " + std::strerror(errno));
+      return ERROR_ACCESS_DENIED;
+    }
+    lock.fds_.push_back(fd);
+    struct flock server {};
+    server.l_type = F_WRLCK;
+    server.l_whence = SEEK_SET;
+    server.l_start = 0;
+    server.l_len = 1;
+    while (::fcntl(fd, F_OFD_SETLK, &server) != 0) {
+      if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+        Diagnose(lock_file.string() + ": cannot lock: " + std::strerror(errno));
+        return ERROR_LOCK_VIOLATION;
+      }
+      if (const pid_t pid = RunningServer(lock_file); pid != 0)
+        return ReportScan(prefix, {}, {ERROR_SUCCESS, pid, 0, {}});
+      if (std::chrono::steady_clock::now() > deadline) {
+        Diagnose(prefix.string() + ": the registry stayed locked by another program for 60 s");
+        return ERROR_LOCK_VIOLATION;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
   }
-  struct flock lock{};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 1;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-    if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
-      Diagnose(lock_file.string() + ": cannot lock: " + std::strerror(errno));
-      ::close(fd);
-      return ERROR_LOCK_VIOLATION;
-    }
-    if (const pid_t pid = RunningServer(lock_file); pid != 0) {
-      ReportServer(prefix, pid);
-      ::close(fd);
-      return ERROR_BUSY;
-    }
-    if (std::chrono::steady_clock::now() > deadline) {
-      Diagnose(prefix.string() + ": the registry stayed locked by another program for 60 s");
-      ::close(fd);
-      return ERROR_LOCK_VIOLATION;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  *out = PrefixLock();
-  out->fd_ = fd;
+  *out = std::move(lock);
   return ERROR_SUCCESS;
+}
+
+LONG PrefixLock::Recheck() const {
+  if (!held()) return ERROR_SUCCESS;
+  return ReportScan(prefix_, dirs_, FindServer(server_dirs_, std::nullopt));
 }
 
 HiveFile::HiveFile(fs::path file, std::u16string branch) : file_(std::move(file)), branch_(std::move(branch)) {}
@@ -305,22 +709,23 @@ void HiveFile::Invalidate() {
 }
 
 LONG HiveFile::Load(Hive** out, Arch fresh_arch) {
-  // The identity comes from the descriptor that is read, so that it always
-  // names the content parsed.
-  const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st{};
+  // Non-blocking, so that a FIFO cannot hold the open; the identity comes
+  // from the descriptor that is read, so that it always names the content
+  // parsed.
+  const int fd = ::open(file_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0) {
     const int error = errno;
     if (fd >= 0) ::close(fd);
     if (error != ENOENT) {
-      Diagnose(file_.string() + ": " + std::strerror(error));
+      Diagnose(file_.string() + ": cannot open the registry file: " + std::strerror(error));
       return error == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTREAD;
     }
     if (!hive_ || seen_) {
       hive_.emplace();
       hive_->branch = branch_;
       hive_->arch = fresh_arch;
-      if (fresh_arch == Arch::kWin64) {
+      if (fresh_arch == Arch::kWin64 && branch_ == u"REGISTRY\\Machine") {
         // Where a 64-bit prefix keeps the 32-bit view of Software.
         hive_->root.AddSubkey(u"Software", CurrentFileTime()).AddSubkey(u"Wow6432Node", CurrentFileTime());
       }
@@ -329,10 +734,18 @@ LONG HiveFile::Load(Hive** out, Arch fresh_arch) {
     *out = &*hive_;
     return ERROR_SUCCESS;
   }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  const Fd closer(fd);
+  if (!S_ISREG(st.st_mode)) {
+    Diagnose(file_.string() + ": not a regular file; a registry file must be one");
+    Invalidate();
+    return ERROR_BADDB;
+  }
+  if (st.st_size > kMaxSize) {
+    Diagnose(file_.string() + ": " + std::to_string(st.st_size) + " bytes, too large for a registry file (at most " +
+             std::to_string(kMaxSize) + ")");
+    Invalidate();
+    return ERROR_BADDB;
+  }
   if (st.st_uid != ::getuid()) {
     Diagnose(file_.string() + " is not owned by you");
     return ERROR_ACCESS_DENIED;
@@ -343,25 +756,27 @@ LONG HiveFile::Load(Hive** out, Arch fresh_arch) {
     *out = &*hive_;
     return ERROR_SUCCESS;
   }
-  // What a save killed on the way left beside the file (the caller holds
-  // the prefix lock, so no save is at work).
-  ::unlink(Sibling(file_, ".skelvin-tmp").c_str());
-  ::unlink(Sibling(file_, ".skelvin-old").c_str());
-  // A byte more than the file holds, so that the read that finds its end
-  // needs no larger buffer.
-  TextBuffer buffer(static_cast<std::size_t>(st.st_size) + 1);
+  // What saves killed on the way left (the caller holds the prefix lock).
+  RemoveLeftovers(SaveTarget(file_));
+  const auto size = static_cast<std::size_t>(st.st_size);
+  TextBuffer buffer(size);
   std::size_t done = 0;
-  for (;;) {
-    if (done == buffer.capacity()) buffer.Grow(done + 65536);  // the file grew: read on
-    const ssize_t n = ::read(fd, buffer.data() + done, buffer.capacity() - done);
+  while (done < size) {
+    const ssize_t n = ::read(fd, buffer.data() + done, size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      Diagnose(file_.string() + ": cannot read the file: " + std::strerror(errno));
+      Diagnose(file_.string() + ": cannot read the registry file: " + std::strerror(errno));
       Invalidate();
       return ERROR_CANTREAD;
     }
     if (n == 0) break;
     done += static_cast<std::size_t>(n);
+  }
+  char probe = 0;
+  if (done != size || ::read(fd, &probe, 1) != 0) {
+    Diagnose(file_.string() + ": the registry file changed while it was read (another program is writing it)");
+    Invalidate();
+    return ERROR_CANTREAD;
   }
   ParseError error;
   char* const text = buffer.data();
@@ -377,42 +792,49 @@ LONG HiveFile::Load(Hive** out, Arch fresh_arch) {
   return ERROR_SUCCESS;
 }
 
-LONG HiveFile::Save() {
+LONG HiveFile::Save(const PrefixLock* lock) {
   if (!hive_) return ERROR_INVALID_PARAMETER;
   SavedText text;
   posix::Save(*hive_, &text);
 
-  // A target that is a symbolic link is saved where it points.
-  fs::path target = file_;
-  std::error_code ec;
-  if (fs::is_symlink(file_, ec)) target = fs::canonical(file_, ec);
-  if (ec) target = file_;
+  const fs::path target = SaveTarget(file_);
 
-  struct stat old{};
+  struct stat old {};
   const bool existed = ::stat(target.c_str(), &old) == 0;
-  const fs::path temp = Sibling(target, ".skelvin-tmp");
-  const fs::path backup = Sibling(target, ".skelvin-old");
+  if (existed && !S_ISREG(old.st_mode)) {
+    Invalidate();
+    Diagnose(file_.string() + ": not a regular file; a registry file must be one");
+    return ERROR_BADDB;
+  }
   const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  std::string temp;
+  std::string backup;
 
   const auto fail = [&](int error, const char* step, int fd) {
     if (fd >= 0) Fs().close(fd);
-    ::unlink(temp.c_str());
+    if (!temp.empty()) ::unlink(temp.c_str());
+    if (!backup.empty()) ::unlink(backup.c_str());
     Invalidate();
     Diagnose(file_.string() + ": cannot save the registry (" + step + "): " + std::strerror(error));
     return StatusFromErrno(error);
   };
 
-  // A temporary file left by an interrupted save is ours to remove: the
-  // caller holds the prefix lock.
-  ::unlink(temp.c_str());
-  const mode_t mode = existed ? (old.st_mode & 07777) : 0666;
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0777);
+  // What saves killed on the way left (the caller holds the prefix lock).
+  RemoveLeftovers(target);
+  // A file of its own, marked as this run's while it is open (where the
+  // file system has such locks) so that no other run takes it for a leftover.
+  const int fd = CreateTemp(target, &temp);
   if (fd < 0) return fail(errno, "create", -1);
-  if (existed) {
-    if (::fchmod(fd, mode) != 0) return fail(errno, "chmod", fd);
-    if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) && ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-      return fail(errno, "chown", fd);
-    }
+  MarkOwned(fd);
+  const mode_t mode = existed ? (old.st_mode & 07777) : (0666 & ~[] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+  }());
+  if (::fchmod(fd, mode) != 0) return fail(errno, "chmod", fd);
+  if (existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    return fail(errno, "chown", fd);
   }
   // Large parts (the text kept from the file) go straight from where they
   // are; small ones are gathered first.
@@ -448,24 +870,42 @@ LONG HiveFile::Save() {
   if (write_error == 0) write_error = write_all(gathered);
   if (write_error != 0) return fail(write_error, "write", fd);
   if (Fs().fsync(fd) != 0) return fail(errno, "flush", fd);
-  struct stat written{};
+  struct stat written {};
   if (::fstat(fd, &written) != 0) return fail(errno, "stat", fd);
-  if (Fs().close(fd) != 0) return fail(errno, "close", -1);
+  // Open (and marked) until just before the rename.
+  Fd temp_fd(fd);
+
   // The old file keeps a second name until the directory is flushed, so
   // that a failed flush can put it back (without hard links: no way back).
-  ::unlink(backup.c_str());
-  const bool kept = existed && ::link(target.c_str(), backup.c_str()) == 0;
-  if (Fs().rename(temp.c_str(), target.c_str()) != 0) {
-    if (kept) ::unlink(backup.c_str());
-    return fail(errno, "rename", -1);
+  if (existed) {
+    for (int attempt = 0; attempt < 100 && backup.empty(); ++attempt) {
+      std::string name = TempName(target);
+      if (name.empty()) break;
+      if (::link(target.c_str(), name.c_str()) == 0) {
+        backup = std::move(name);
+      } else if (errno != EEXIST) {
+        break;
+      }
+    }
   }
+  if (lock != nullptr) {
+    if (const LONG status = lock->Recheck(); status != ERROR_SUCCESS) {
+      ::unlink(temp.c_str());
+      if (!backup.empty()) ::unlink(backup.c_str());
+      Invalidate();
+      return status;
+    }
+  }
+  if (Fs().close(temp_fd.release()) != 0) return fail(errno, "close", -1);
+  if (Fs().rename(temp.c_str(), target.c_str()) != 0) return fail(errno, "rename", -1);
+  temp.clear();
   // The rename is durable once the directory is flushed.
   const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const bool dir_synced = dir_fd >= 0 && Fs().fsync(dir_fd) == 0;
   const int dir_error = errno;
   if (dir_fd >= 0) ::close(dir_fd);
   if (!dir_synced) {
-    if (kept) {
+    if (!backup.empty()) {
       Fs().rename(backup.c_str(), target.c_str());
     } else if (!existed) {
       ::unlink(target.c_str());
@@ -474,7 +914,7 @@ LONG HiveFile::Save() {
     Diagnose(file_.string() + ": cannot flush the directory after saving: " + std::strerror(dir_error));
     return StatusFromErrno(dir_error);
   }
-  if (kept) ::unlink(backup.c_str());
+  if (!backup.empty()) ::unlink(backup.c_str());
   seen_ = Identity{written.st_dev, written.st_ino, written.st_size,
                    static_cast<std::int64_t>(written.st_mtim.tv_sec) * 1000000000 + written.st_mtim.tv_nsec};
   return ERROR_SUCCESS;

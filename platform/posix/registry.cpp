@@ -1,9 +1,8 @@
 #include "platform/posix/registry.h"
 
+#include <algorithm>
 #include <cstdlib>
-
 #include <cstring>
-#include <optional>
 #include <string_view>
 
 #include "platform/codepage.h"
@@ -18,6 +17,9 @@ constexpr char16_t kWowNode[] = u"Wow6432Node";
 constexpr char16_t kLinkValue[] = u"SymbolicLinkValue";
 constexpr char16_t kMachineBranch[] = u"REGISTRY\\Machine";
 constexpr char16_t kUserBranch[] = u"REGISTRY\\User\\S-1-5-21-0-0-0-1000";
+constexpr char16_t kUserSid[] = u"S-1-5-21-0-0-0-1000";
+constexpr int kMaxLinkDepth = 32;            // links wineserver follows one inside another
+constexpr std::size_t kMaxNameLength = 256;  // wineserver's limit for one key name
 
 using Chain = std::vector<Key*>;
 
@@ -27,9 +29,26 @@ bool IsWowNode(std::u16string_view name) { return SameName(name, kWowNode); }
 
 // HKLM\Software\Classes\Wow6432Node: the shared 32-bit view of the classes,
 // whose missing keys are looked up in its 64-bit parent.
-bool IsShared(const Chain& chain) {
-  return chain.size() == 4 && SameName(chain[1]->name(), u"Software") && SameName(chain[2]->name(), u"Classes") &&
-         IsWowNode(chain[3]->name());
+bool IsShared(bool machine, const Chain& chain) {
+  return machine && chain.size() == 4 && SameName(chain[1]->name(), u"Software") &&
+         SameName(chain[2]->name(), u"Classes") && IsWowNode(chain[3]->name());
+}
+
+// The child that leads a 32-bit program on from `key`: its Wow6432Node,
+// unless the key is one itself.
+Key* WowChild(const Key& key) { return IsWowNode(key.name()) ? nullptr : key.FindSubkey(kWowNode); }
+
+// The names of a path between runs of backslashes, as wineserver reads a
+// link's target; a leading backslash gives an empty first name.
+std::vector<std::u16string_view> SplitTarget(std::u16string_view path) {
+  std::vector<std::u16string_view> names;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    const std::size_t end = std::min(path.find(u'\\', start), path.size());
+    names.push_back(path.substr(start, end - start));
+    start = std::min(path.find_first_not_of(u'\\', end), path.size());
+  }
+  return names;
 }
 
 std::u16string Widen(const char* ansi) { return ansi != nullptr ? FromAnsi(ansi) : std::u16string(); }
@@ -52,97 +71,6 @@ LONG SplitPath(const char* ansi, std::vector<std::u16string>* elements) {
     start = end + 1;
   }
   return ERROR_SUCCESS;
-}
-
-// The chain of keys a link key points to, when its target lies in `machine`.
-std::optional<Chain> LinkTarget(Hive& machine, const Key& link) {
-  const Value* value = link.FindValue(kLinkValue);
-  if (value == nullptr || value->type != REG_LINK || value->data.size() < 2) return std::nullopt;
-  std::u16string target(value->data.size() / 2, u'\0');
-  std::memcpy(target.data(), value->data.data(), target.size() * 2);
-  const std::u16string prefix = std::u16string(u"\\") + kMachineBranch;
-  if (target.size() < prefix.size() || !SameName(std::u16string_view(target).substr(0, prefix.size()), prefix)) {
-    return std::nullopt;
-  }
-  Chain chain{&machine.root};
-  std::size_t start = prefix.size();
-  while (start < target.size()) {
-    std::size_t end = target.find(u'\\', start);
-    if (end == std::u16string::npos) end = target.size();
-    if (end > start) {
-      Key* next = chain.back()->FindSubkey(std::u16string_view(target).substr(start, end - start));
-      if (next == nullptr) return std::nullopt;
-      chain.push_back(next);
-    }
-    start = end + 1;
-  }
-  return chain;
-}
-
-// Moves a 32-bit client from a key to its Wow6432Node child, unless that
-// child is the shared one.
-void EnterWowNode(Chain& chain) {
-  if (Key* node = chain.back()->FindSubkey(kWowNode)) {
-    chain.push_back(node);
-    if (IsShared(chain)) chain.pop_back();
-  }
-}
-
-struct WalkResult {
-  LONG status = ERROR_SUCCESS;
-  bool created = false;  // the last element was created
-  bool changed = false;  // any key was created
-};
-
-// Follows `elements` from the end of `chain`, as wineserver does for a client
-// of the given view, creating missing keys when `create` is set.
-WalkResult Walk(Hive& machine, bool wow, Chain& chain, const std::vector<std::u16string>& elements, bool create,
-                bool make_volatile) {
-  WalkResult result;
-  if (wow && !(elements.size() == 1 && IsWowNode(elements[0]))) {
-    if (Key* node = chain.back()->FindSubkey(kWowNode)) {
-      chain.push_back(node);
-      if (!IsShared(chain)) chain.pop_back();
-    }
-  }
-  for (std::size_t i = 0; i < elements.size(); ++i) {
-    if (chain.back()->is_link()) {
-      std::optional<Chain> target = LinkTarget(machine, *chain.back());
-      if (!target) return {ERROR_FILE_NOT_FOUND, false, result.changed};
-      chain = *target;
-    }
-    Key* found = chain.back()->FindSubkey(elements[i]);
-    if (found == nullptr && wow && IsShared(chain)) {
-      chain.pop_back();
-      found = chain.back()->FindSubkey(elements[i]);
-    }
-    if (found == nullptr) {
-      if (!create) return {ERROR_FILE_NOT_FOUND, false, result.changed};
-      Key* parent = chain.back();
-      if (parent->is_volatile() && !make_volatile) return {ERROR_CHILD_MUST_BE_VOLATILE, false, result.changed};
-      const std::int64_t now = CurrentFileTime();
-      found = &parent->AddSubkey(elements[i], now);
-      found->set_volatile(make_volatile);
-      parent->set_modif(now);
-      result.changed = true;
-      result.created = i + 1 == elements.size();
-      chain.push_back(found);
-      continue;
-    }
-    chain.push_back(found);
-    const bool rest_is_wow_node = i + 2 == elements.size() && IsWowNode(elements[i + 1]);
-    if (wow && i + 1 < elements.size() && !rest_is_wow_node) {
-      if (Key* node = found->FindSubkey(kWowNode)) chain.push_back(node);
-    }
-  }
-  if (chain.back()->is_link() && !result.created) {
-    std::optional<Chain> target = LinkTarget(machine, *chain.back());
-    if (!target) return {ERROR_FILE_NOT_FOUND, false, result.changed};
-    chain = *target;
-    if (wow && IsShared(chain)) chain.pop_back();
-  }
-  if (wow && !result.created) EnterWowNode(chain);
-  return result;
 }
 
 // A value's data as the "A" functions hand it out: strings in the ANSI code
@@ -174,14 +102,181 @@ LONG CopyData(const Value& value, const std::vector<BYTE>& data, BYTE* out, DWOR
 }  // namespace
 
 struct PrefixRegistry::Session {
+  using Elements = std::vector<std::u16string>;
+
   PrefixLock lock;
-  HiveId hive_id = kMachine;
-  Hive* hive = nullptr;
+  HiveFile* files = nullptr;
+  HiveId hive_id = kMachine;  // the hive `chain` lies in
   Hive* machine = nullptr;
-  Chain chain;  // from the hive's root to the handle's key
-  bool wow = false;
-  bool dirty = false;
+  Hive* user = nullptr;  // loaded when a call or a link reaches it
+  Chain chain;           // from the hive's root to the handle's key, after a walk to the key reached
+  bool wow = false;      // a 32-bit program's view of a 64-bit prefix
+  bool dirty = false;    // the hive of `chain` changed
+
+  LONG LoadUser();
+  bool Shared() const { return IsShared(hive_id == kMachine, chain); }
+  LONG Follow(const Key& link, int depth, std::u16string* missing, HiveId* hive, Chain* keys);
+  LONG Add(std::u16string_view name, bool make_volatile);
+  LONG Lookup(const Elements& elements, bool create, bool make_volatile, bool* created);
+  LONG Walk(const Elements& elements, bool create, bool make_volatile, bool* created);
 };
+
+LONG PrefixRegistry::Session::LoadUser() {
+  if (user != nullptr) return ERROR_SUCCESS;
+  if (const LONG status = files[kUser].Load(&user, machine->arch); status != ERROR_SUCCESS) {
+    user = nullptr;
+    return status;
+  }
+  // A file without #arch is saved with the prefix's, as wineserver saves it.
+  if (user->arch == Arch::kUnspecified) user->arch = machine->arch;
+  return ERROR_SUCCESS;
+}
+
+// Where a link key leads, as wineserver follows it: its SymbolicLinkValue,
+// of any type, read as UTF-16 and looked up from the registry's root, the
+// links on the way followed in turn, 32 deep at most. With `missing`, a
+// target whose last key does not exist leads to its parent and gives the
+// name to create there.
+LONG PrefixRegistry::Session::Follow(const Key& link, int depth, std::u16string* missing, HiveId* hive, Chain* keys) {
+  if (depth > kMaxLinkDepth) return ERROR_INVALID_PARAMETER;
+  const Value* value = link.FindValue(kLinkValue);
+  if (value == nullptr || value->data.size() < 2 || value->data[0] != '\\' || value->data[1] != 0) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  std::u16string target(value->data.size() / 2, u'\0');
+  std::memcpy(target.data(), value->data.data(), target.size() * 2);
+  const std::vector<std::u16string_view> names = SplitTarget(std::u16string_view(target).substr(1));
+  // \REGISTRY holds Machine and User, and User holds .Default and the user's
+  // SID. Only system.reg and user.reg are here; a name missing on the way
+  // is not found, as in wineserver, or could not be created.
+  const auto absent = [&](std::size_t i) {
+    return i + 1 == names.size() && missing != nullptr ? ERROR_NOT_SUPPORTED : ERROR_FILE_NOT_FOUND;
+  };
+  if (names.size() < 2 || !SameName(names[0], u"REGISTRY")) return ERROR_NOT_SUPPORTED;
+  HiveId id = kMachine;
+  std::size_t first = 2;
+  if (!SameName(names[1], u"Machine")) {
+    if (!SameName(names[1], u"User")) return absent(1);
+    if (names.size() == 2 || SameName(names[2], u".Default")) return ERROR_NOT_SUPPORTED;
+    if (!SameName(names[2], kUserSid)) return absent(2);
+    id = kUser;
+    first = 3;
+  }
+  if (id == kUser) {
+    if (const LONG status = LoadUser(); status != ERROR_SUCCESS) return status;
+  }
+  Chain found{&(id == kMachine ? machine : user)->root};
+  for (std::size_t i = first; i < names.size(); ++i) {
+    if (found.back()->is_link()) {
+      if (const LONG status = Follow(*found.back(), depth + 1, nullptr, &id, &found); status != ERROR_SUCCESS) {
+        return status;
+      }
+    }
+    if (names[i].size() > kMaxNameLength) return ERROR_INVALID_PARAMETER;
+    Key* next = found.back()->FindSubkey(names[i]);
+    if (next == nullptr) {
+      if (missing == nullptr || i + 1 < names.size()) return ERROR_FILE_NOT_FOUND;
+      *missing = names[i];
+      break;
+    }
+    found.push_back(next);
+  }
+  if (found.back()->is_link()) {
+    if (const LONG status = Follow(*found.back(), depth + 1, missing, &id, &found); status != ERROR_SUCCESS) {
+      return status;
+    }
+  }
+  *hive = id;
+  *keys = std::move(found);
+  return ERROR_SUCCESS;
+}
+
+// Creates a subkey of the key reached and moves to it.
+LONG PrefixRegistry::Session::Add(std::u16string_view name, bool make_volatile) {
+  Key* parent = chain.back();
+  if (parent->is_volatile() && !make_volatile) return ERROR_CHILD_MUST_BE_VOLATILE;
+  const std::int64_t now = CurrentFileTime();
+  Key& key = parent->AddSubkey(name, now);
+  key.set_volatile(make_volatile);
+  parent->set_modif(now);
+  chain.push_back(&key);
+  dirty = true;
+  return ERROR_SUCCESS;
+}
+
+// One lookup of `elements` from the key reached, as wineserver's open_key
+// and create_key make it: links followed, a 32-bit program led into
+// Wow6432Node children; with `create`, a missing last key (or the missing
+// last key of a link's target) is created.
+LONG PrefixRegistry::Session::Lookup(const Elements& elements, bool create, bool make_volatile, bool* created) {
+  *created = false;
+  if (wow && !(elements.size() == 1 && IsWowNode(elements[0]))) {
+    // A key whose Wow6432Node child is the shared one is looked in there.
+    if (Key* node = WowChild(*chain.back())) {
+      chain.push_back(node);
+      if (!Shared()) chain.pop_back();
+    }
+  }
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    if (chain.back()->is_link()) {
+      if (const LONG status = Follow(*chain.back(), 1, nullptr, &hive_id, &chain); status != ERROR_SUCCESS) {
+        return status;
+      }
+    }
+    Key* found = chain.back()->FindSubkey(elements[i]);
+    if (found == nullptr && wow && Shared()) {
+      chain.pop_back();  // what the shared keys lack, their 64-bit parent may have
+      found = chain.back()->FindSubkey(elements[i]);
+    }
+    if (found == nullptr) {
+      if (!create || i + 1 < elements.size()) return ERROR_FILE_NOT_FOUND;
+      *created = true;
+      return Add(elements[i], make_volatile);
+    }
+    chain.push_back(found);
+    const bool rest_is_wow_node = i + 2 == elements.size() && IsWowNode(elements[i + 1]);
+    if (wow && i + 1 < elements.size() && !rest_is_wow_node) {
+      if (Key* node = WowChild(*found)) chain.push_back(node);
+    }
+  }
+  if (!elements.empty() && chain.back()->is_link()) {
+    std::u16string missing;
+    if (const LONG status = Follow(*chain.back(), 1, create ? &missing : nullptr, &hive_id, &chain);
+        status != ERROR_SUCCESS) {
+      return status;
+    }
+    if (!missing.empty()) {
+      *created = true;
+      return Add(missing, make_volatile);
+    }
+    if (wow && Shared()) chain.pop_back();  // a link to the shared keys leads to their parent
+  }
+  // A key with a Wow6432Node child is that child, unless it is the shared one.
+  if (wow) {
+    if (Key* node = WowChild(*chain.back())) {
+      chain.push_back(node);
+      if (Shared()) chain.pop_back();
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+// A path as RegOpenKeyEx and RegCreateKeyEx look it up: in one lookup; when
+// a create finds a key on the way missing, one lookup (or create) for each
+// element in turn.
+LONG PrefixRegistry::Session::Walk(const Elements& elements, bool create, bool make_volatile, bool* created) {
+  const HiveId start_hive = hive_id;
+  const Chain start = chain;
+  LONG status = Lookup(elements, create, make_volatile, created);
+  if (!create || status != ERROR_FILE_NOT_FOUND || elements.size() < 2) return status;
+  hive_id = start_hive;
+  chain = start;
+  for (const std::u16string& element : elements) {
+    status = Lookup({element}, true, make_volatile, created);
+    if (status != ERROR_SUCCESS) break;
+  }
+  return status;
+}
 
 PrefixRegistry::PrefixRegistry(std::filesystem::path prefix)
     : prefix_(std::move(prefix)),
@@ -199,6 +294,7 @@ HKEY PrefixRegistry::NewHandle(OpenKey key) {
 
 LONG PrefixRegistry::Begin(HKEY hKey, bool writing, Session& session) {
   std::vector<std::u16string> path;
+  session.files = files_;
   if (hKey == HKEY_LOCAL_MACHINE) {
     session.hive_id = kMachine;
   } else if (hKey == HKEY_CURRENT_USER) {
@@ -209,23 +305,27 @@ LONG PrefixRegistry::Begin(HKEY hKey, bool writing, Session& session) {
   } else {
     return ERROR_INVALID_HANDLE;
   }
+  if (prefix_.empty()) {
+    // Made where Wine would refuse the environment's prefix: say why.
+    std::filesystem::path found;
+    return FindPrefix(&found) != ERROR_SUCCESS ? ERROR_BAD_PATHNAME : ERROR_PATH_NOT_FOUND;
+  }
   if (writing) {
     if (const LONG status = EnsurePrefixDirectory(prefix_); status != ERROR_SUCCESS) return status;
   }
   if (!held_.held()) {
     if (const LONG status = PrefixLock::Acquire(prefix_, &session.lock); status != ERROR_SUCCESS) return status;
   }
-  if (const LONG status = files_[kMachine].Load(&session.machine, NewPrefixArch()); status != ERROR_SUCCESS) {
-    return status;
-  }
-  session.hive = session.machine;
+  Arch fresh = Arch::kWin32;
+  if (const LONG status = PrefixArch(prefix_, &fresh); status != ERROR_SUCCESS) return status;
+  if (const LONG status = files_[kMachine].Load(&session.machine, fresh); status != ERROR_SUCCESS) return status;
+  if (const LONG status = CheckWineArch(prefix_, session.machine->arch); status != ERROR_SUCCESS) return status;
   if (session.hive_id == kUser) {
-    if (const LONG status = files_[kUser].Load(&session.hive, session.machine->arch); status != ERROR_SUCCESS) {
-      return status;
-    }
+    if (const LONG status = session.LoadUser(); status != ERROR_SUCCESS) return status;
   }
-  session.wow = session.hive_id == kMachine && session.machine->arch == Arch::kWin64;
-  session.chain = {&session.hive->root};
+  // Either root, as a 32-bit program sees it.
+  session.wow = session.machine->arch == Arch::kWin64;
+  session.chain = {&(session.hive_id == kMachine ? session.machine : session.user)->root};
   for (const std::u16string& name : path) {
     Key* next = session.chain.back()->FindSubkey(name);
     if (next == nullptr) return ERROR_KEY_DELETED;
@@ -238,7 +338,7 @@ LONG PrefixRegistry::Commit(Session& session) {
   if (!session.dirty) return ERROR_SUCCESS;
   // The save takes any deferred change of the file with it (or, failing,
   // drops it with the cached hive).
-  const LONG status = files_[session.hive_id].Save();
+  const LONG status = files_[session.hive_id].Save(held_.held() ? &held_ : &session.lock);
   deferred_[session.hive_id] = false;
   if (!deferred_[kMachine] && !deferred_[kUser]) held_ = PrefixLock();
   return status;
@@ -254,7 +354,9 @@ LONG PrefixRegistry::Flush() {
   for (const HiveId id : {kMachine, kUser}) {
     if (!deferred_[id]) continue;
     deferred_[id] = false;
-    if (const LONG status = files_[id].Save(); status != ERROR_SUCCESS && result == ERROR_SUCCESS) result = status;
+    if (const LONG status = files_[id].Save(&held_); status != ERROR_SUCCESS && result == ERROR_SUCCESS) {
+      result = status;
+    }
   }
   held_ = PrefixLock();
   return result;
@@ -268,18 +370,14 @@ LONG PrefixRegistry::Open(HKEY hKey, const char* lpSubKey, REGSAM samDesired, bo
   if (const LONG status = SplitPath(lpSubKey, &elements); status != ERROR_SUCCESS) return status;
   Session session;
   if (const LONG status = Begin(hKey, create, session); status != ERROR_SUCCESS) return status;
-  const bool wow = session.wow && (samDesired & KEY_WOW64_64KEY) == 0;
-  const WalkResult walk = Walk(*session.machine, wow, session.chain, elements, create,
-                               (options & REG_OPTION_VOLATILE) != 0);
-  if (walk.status != ERROR_SUCCESS) {
+  session.wow = session.wow && (samDesired & KEY_WOW64_64KEY) == 0;
+  bool created = false;
+  if (const LONG status = session.Walk(elements, create, (options & REG_OPTION_VOLATILE) != 0, &created);
+      status != ERROR_SUCCESS) {
     // Keys created before the failure stay, as they do under Windows.
-    if (walk.changed) {
-      session.dirty = true;
-      Commit(session);
-    }
-    return walk.status;
+    Commit(session);
+    return status;
   }
-  session.dirty = walk.changed;
   if (create && lpClass != nullptr && *lpClass != '\0') {
     session.chain.back()->set_class_name(Widen(lpClass));
     session.dirty = true;
@@ -289,7 +387,7 @@ LONG PrefixRegistry::Open(HKEY hKey, const char* lpSubKey, REGSAM samDesired, bo
   OpenKey key{session.hive_id, {}};
   for (std::size_t i = 1; i < session.chain.size(); ++i) key.path.push_back(session.chain[i]->name());
   *phkResult = NewHandle(std::move(key));
-  if (lpdwDisposition != nullptr) *lpdwDisposition = walk.created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  if (lpdwDisposition != nullptr) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
 }
 
@@ -425,8 +523,8 @@ LONG PrefixRegistry::RegDeleteKeyA(HKEY hKey, const char* lpSubKey) {
   if (const LONG status = SplitPath(lpSubKey, &elements); status != ERROR_SUCCESS) return status;
   Session session;
   if (const LONG status = Begin(hKey, false, session); status != ERROR_SUCCESS) return status;
-  const WalkResult walk = Walk(*session.machine, session.wow, session.chain, elements, false, false);
-  if (walk.status != ERROR_SUCCESS) return walk.status;
+  bool created = false;
+  if (const LONG status = session.Walk(elements, false, false, &created); status != ERROR_SUCCESS) return status;
   // Only a key without subkeys can go; a root never can.
   if (session.chain.size() < 2 || !session.chain.back()->subkeys().empty()) return ERROR_ACCESS_DENIED;
   Key& parent = *session.chain[session.chain.size() - 2];

@@ -6,11 +6,22 @@
 // change durably before it returns, but for keys that RegCreateKeyExA
 // creates: those are saved with the next change, or when a handle closes
 // (RegCloseKey then returns the save's status), or at the latest when the
-// object goes, the lock held until then. On a 64-bit prefix HKEY_LOCAL_MACHINE is
-// seen as a 32-bit program sees it under Wine: keys with a Wow6432Node child
-// lead into that child, and the shared keys inside it are links back to the
-// 64-bit keys. Key and value names compare case-insensitively and keep the
-// case they were created with; strings cross in Windows-1252.
+// object goes, the lock held until then. On a 64-bit prefix both roots are
+// seen as a 32-bit program sees them under Wine: a key with a Wow6432Node
+// child leads into that child (HKLM\Software\Classes\Wow6432Node, the shared
+// one, falls back on its parent for the keys it lacks). Key and value names
+// compare case-insensitively and keep the case they were created with;
+// strings cross in Windows-1252.
+//
+// Symbolic-link keys are followed as wineserver follows them: the
+// SymbolicLinkValue, of any type, read as UTF-16, names a key from
+// \REGISTRY; links on the way are followed in turn, 32 deep at most, and a
+// deeper chain or a loop fails with ERROR_INVALID_PARAMETER. Creating
+// through a link whose target lacks only its last key creates that key;
+// RegDeleteKeyA deletes a link's target. A target in neither file fails with
+// ERROR_NOT_SUPPORTED (50). A link key takes no value but a REG_LINK
+// SymbolicLinkValue (else ERROR_ACCESS_DENIED, as in wineserver) and never a
+// subkey: creating below one creates where it leads.
 #pragma once
 
 #include <filesystem>
@@ -25,6 +36,8 @@ namespace plat::posix {
 
 class PrefixRegistry final : public Registry {
  public:
+  // An empty `prefix` (Wine would refuse the environment's): every call that
+  // reaches the files fails with ERROR_BAD_PATHNAME, saying why.
   explicit PrefixRegistry(std::filesystem::path prefix);
   ~PrefixRegistry() override;
   PrefixRegistry(const PrefixRegistry&) = delete;

@@ -145,6 +145,7 @@ LONG PrefixFileInput::Resolve(const char* lpFileName, fs::path* out) const {
   }
 
   const fs::path prefix = prefix_ ? *prefix_ : DefaultPrefix();
+  if (prefix.empty()) return ERROR_PATH_NOT_FOUND;  // no prefix Wine would use
   fs::path current = prefix / "dosdevices" / (std::string(1, static_cast<char>(letter)) + ":");
   if (!IsDirectory(current)) return ERROR_PATH_NOT_FOUND;
   for (std::size_t i = 0; i < parts.size(); ++i) {
