@@ -408,8 +408,10 @@ void MarkOwned(int fd) {
 }
 
 // Removes what saves killed on the way left beside `file`: files of its
-// temporary pattern. Called only under the prefix lock, which every saving
-// run holds throughout its save; a file still marked by a live owner is left.
+// temporary pattern (and the fixed names earlier releases used), and links
+// planted at such names. Called only under the prefix lock, which every
+// saving run holds throughout its save; a file still marked by a live owner
+// is left.
 void RemoveLeftovers(const fs::path& file) {
   const fs::path dir = file.parent_path();
   const std::string stem = "." + file.filename().string() + ".skelvin-";
@@ -417,10 +419,17 @@ void RemoveLeftovers(const fs::path& file) {
   if (listing == nullptr) return;
   while (const dirent* entry = ::readdir(listing)) {
     const std::string name = entry->d_name;
-    if (name.size() != stem.size() + 6 || name.compare(0, stem.size(), stem) != 0) continue;
+    if (name.compare(0, stem.size(), stem) != 0) continue;
+    const std::string_view suffix = std::string_view(name).substr(stem.size());
+    if (suffix.size() != 6 && suffix != "tmp" && suffix != "old") continue;
     const fs::path path = dir / name;
-    const Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISLNK(st.st_mode)) {
+      ::unlink(path.c_str());  // never one of ours: saves make regular files
+      continue;
+    }
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.fd < 0 || ::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) continue;
     struct flock probe {};
     probe.l_type = F_WRLCK;
