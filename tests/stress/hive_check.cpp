@@ -8,6 +8,9 @@
 //       no such state (torn, lost, or changed elsewhere)
 //   hive_check values FILE SECTION
 //       prints the key's values, one "name type hexdata" line each
+//   hive_check contains FILE BASE
+//       exit 0 when every key and value of BASE is in FILE with the same
+//       data (FILE may hold more), else 1 with the first one missing
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,8 +22,31 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: hive_check parse FILE | state FILE BASE SECTION NAME=DWORD... | values FILE SECTION\n");
+  std::fprintf(stderr,
+               "usage: hive_check parse FILE | state FILE BASE SECTION NAME=DWORD... | values FILE SECTION |"
+               " contains FILE BASE\n");
   return 2;
+}
+
+// Every key and value of `base` in `file`, by name, with the same type and data.
+bool Contains(const plat::posix::Key& file, const plat::posix::Key& base, const std::string& where, std::string* why) {
+  for (const auto& value : base.values()) {
+    const plat::posix::Value* found = file.FindValue(value.name);
+    if (found == nullptr || found->type != value.type || found->data != value.data) {
+      *why = "value " + stress::Narrow(value.name) + " of [" + where + "] " + (found == nullptr ? "lost" : "changed");
+      return false;
+    }
+  }
+  for (const auto& sub : base.subkeys()) {
+    const std::string path = where.empty() ? stress::Narrow(sub->name()) : where + "\\" + stress::Narrow(sub->name());
+    const plat::posix::Key* found = file.FindSubkey(sub->name());
+    if (found == nullptr) {
+      *why = "key [" + path + "] lost";
+      return false;
+    }
+    if (!Contains(*found, *sub, path, why)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -75,6 +101,15 @@ int main(int argc, char** argv) {
       std::printf("%s %lu ", stress::Narrow(value.name).c_str(), static_cast<unsigned long>(value.type));
       for (const plat::BYTE b : value.data) std::printf("%02x", b);
       std::printf("\n");
+    }
+    return 0;
+  }
+  if (command == "contains" && argc == 4) {
+    std::optional<plat::posix::Hive> file = stress::ReadHive(argv[2], &why);
+    std::optional<plat::posix::Hive> base = file ? stress::ReadHive(argv[3], &why) : std::nullopt;
+    if (!file || !base || !Contains(file->root, base->root, "", &why)) {
+      std::fprintf(stderr, "%s\n", why.c_str());
+      return 1;
     }
     return 0;
   }

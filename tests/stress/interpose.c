@@ -7,15 +7,20 @@
 //                               fail   return -1 with SKELVIN_FAULT_ERRNO, call not made
 //                                      (close is made: the descriptor is gone either way)
 //                               link   create the symbolic link SKELVIN_FAULT_LINK_AT ->
-//                                      SKELVIN_FAULT_LINK_TO, then make the call
+//                                      SKELVIN_FAULT_LINK_TO, then make the call; a
+//                                      LINK_AT of "@" is the path the call names (for
+//                                      mkstemp and its kin, the template as given)
 //   SKELVIN_FAULT_ERRNO=        ENOSPC, EIO, EROFS or a number
 //   SKELVIN_FAULT_SCOPE=dir     count only calls on paths below dir (or dir itself)
 //                               and on descriptors opened from such paths
 //   SKELVIN_FAULT_LOG=file      appends "<k> <call> <path>" for every counted call
 //
-// Counted: open/openat/creat that may create or write, write, pwrite, writev,
+// Counted: open/openat/creat that may create or write, mkstemp, mkostemp,
+// mkstemps, mkostemps (logged as "mkostemp <template>": the C library creates
+// the file through an internal open no preload sees), write, pwrite, writev,
 // fsync, fdatasync, ftruncate, fchmod, fchown, close, rename, renameat,
-// renameat2, link, linkat, symlink, unlink, unlinkat, mkdir, rmdir.
+// renameat2, link, linkat, symlink, unlink, unlinkat, mkdir, mkdirat, rmdir.
+// A path relative to a directory descriptor counts by the directory's path.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -133,9 +138,11 @@ static int before(const char* call, const char* what) {
       for (;;) pause();
     case kFail:
       return 1;
-    case kLink:
-      if (g_link_at != NULL && g_link_to != NULL) syscall(SYS_symlinkat, g_link_to, AT_FDCWD, g_link_at);
+    case kLink: {
+      const char* at = g_link_at != NULL && strcmp(g_link_at, "@") == 0 ? what : g_link_at;
+      if (at != NULL && at[0] == '/' && g_link_to != NULL) syscall(SYS_symlinkat, g_link_to, AT_FDCWD, at);
       return 0;
+    }
     case kAfter:
       return 0;
   }
@@ -158,6 +165,16 @@ static const char* fd_label(int fd) {
   return label;
 }
 
+// The path a call names; one relative to a directory descriptor joined to
+// that directory's path when it is known.
+static const char* full_path(int dirfd, const char* path, char* buf, size_t size) {
+  if (path == NULL || path[0] == '/' || dirfd == AT_FDCWD || dirfd < 0 || dirfd >= kMaxFd || g_fd_path[dirfd] == NULL) {
+    return path;
+  }
+  snprintf(buf, size, "%s/%s", g_fd_path[dirfd], path);
+  return buf;
+}
+
 static int mutating_open(int flags) { return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0; }
 
 #define FAIL_OR(expr)   \
@@ -170,10 +187,12 @@ static int do_openat(int dirfd, const char* path, int flags, mode_t mode, const 
   init();
   static int (*real)(int, const char*, int, ...);
   if (real == NULL) real = (int (*)(int, const char*, int, ...))next("openat");
-  const int counted = mutating_open(flags) && (dirfd == AT_FDCWD || g_scope == NULL) && path_in_scope(path);
-  if (counted && before(name, path)) FAIL_OR(-1);
+  char buf[4096];
+  const char* full = full_path(dirfd, path, buf, sizeof buf);
+  const int counted = mutating_open(flags) && path_in_scope(full);
+  if (counted && before(name, full)) FAIL_OR(-1);
   const int fd = real(dirfd, path, flags, mode);
-  remember_fd(fd, path);
+  remember_fd(fd, full);
   if (fd >= 0 && fd < kMaxFd) g_fd_writable[fd] = (unsigned char)mutating_open(flags);
   if (counted) after();
   return fd;
@@ -309,7 +328,7 @@ int close(int fd) {
   static int (*real)(int);
   if (real == NULL) real = (int (*)(int))next("close");
   init();
-  if (!fd_in_scope(fd) || !g_fd_writable[fd]) {
+  if (!fd_in_scope(fd) || fd < 0 || fd >= kMaxFd || !g_fd_writable[fd]) {
     if (fd >= 0 && fd < kMaxFd) g_fd_in_scope[fd] = 0;
     return real(fd);
   }
@@ -327,8 +346,9 @@ int close(int fd) {
 
 #define PATH_CALL(label, path, call)               \
   init();                                          \
-  if (!path_in_scope(path)) return call;           \
-  if (before(label, path)) FAIL_OR(-1);            \
+  const char* const named = (path);                \
+  if (!path_in_scope(named)) return call;          \
+  if (before(label, named)) FAIL_OR(-1);           \
   const int r = call;                              \
   after();                                         \
   return r;
@@ -342,13 +362,15 @@ int rename(const char* from, const char* to) {
 int renameat(int fromfd, const char* from, int tofd, const char* to) {
   static int (*real)(int, const char*, int, const char*);
   if (real == NULL) real = (int (*)(int, const char*, int, const char*))next("renameat");
-  PATH_CALL("renameat", to, real(fromfd, from, tofd, to))
+  char buf[4096];
+  PATH_CALL("renameat", full_path(tofd, to, buf, sizeof buf), real(fromfd, from, tofd, to))
 }
 
 int renameat2(int fromfd, const char* from, int tofd, const char* to, unsigned int flags) {
   static int (*real)(int, const char*, int, const char*, unsigned int);
   if (real == NULL) real = (int (*)(int, const char*, int, const char*, unsigned int))next("renameat2");
-  PATH_CALL("renameat2", to, real(fromfd, from, tofd, to, flags))
+  char buf[4096];
+  PATH_CALL("renameat2", full_path(tofd, to, buf, sizeof buf), real(fromfd, from, tofd, to, flags))
 }
 
 int link(const char* from, const char* to) {
@@ -360,7 +382,8 @@ int link(const char* from, const char* to) {
 int linkat(int fromfd, const char* from, int tofd, const char* to, int flags) {
   static int (*real)(int, const char*, int, const char*, int);
   if (real == NULL) real = (int (*)(int, const char*, int, const char*, int))next("linkat");
-  PATH_CALL("linkat", to, real(fromfd, from, tofd, to, flags))
+  char buf[4096];
+  PATH_CALL("linkat", full_path(tofd, to, buf, sizeof buf), real(fromfd, from, tofd, to, flags))
 }
 
 int symlink(const char* target, const char* path) {
@@ -378,7 +401,8 @@ int unlink(const char* path) {
 int unlinkat(int dirfd, const char* path, int flags) {
   static int (*real)(int, const char*, int);
   if (real == NULL) real = (int (*)(int, const char*, int))next("unlinkat");
-  PATH_CALL("unlinkat", path, real(dirfd, path, flags))
+  char buf[4096];
+  PATH_CALL("unlinkat", full_path(dirfd, path, buf, sizeof buf), real(dirfd, path, flags))
 }
 
 int mkdir(const char* path, mode_t mode) {
@@ -387,8 +411,47 @@ int mkdir(const char* path, mode_t mode) {
   PATH_CALL("mkdir", path, real(path, mode))
 }
 
+int mkdirat(int dirfd, const char* path, mode_t mode) {
+  static int (*real)(int, const char*, mode_t);
+  if (real == NULL) real = (int (*)(int, const char*, mode_t))next("mkdirat");
+  char buf[4096];
+  PATH_CALL("mkdirat", full_path(dirfd, path, buf, sizeof buf), real(dirfd, path, mode))
+}
+
 int rmdir(const char* path) {
   static int (*real)(const char*);
   if (real == NULL) real = (int (*)(const char*))next("rmdir");
   PATH_CALL("rmdir", path, real(path))
 }
+
+// mkstemp and its kin, all as mkostemps(template, suffix length, flags).
+static int make_temp(const char* real_name, char* tmpl, int suffix, int flags) {
+  init();
+  typedef int (*mkstemp_fn)(char*);
+  typedef int (*mkostemp_fn)(char*, int);
+  typedef int (*mkstemps_fn)(char*, int);
+  typedef int (*mkostemps_fn)(char*, int, int);
+  const any_fn real = next(real_name);
+  const int counted = path_in_scope(tmpl);
+  if (counted && before("mkostemp", tmpl)) FAIL_OR(-1);
+  int fd = -1;
+  if (strncmp(real_name, "mkostemps", 9) == 0) fd = ((mkostemps_fn)real)(tmpl, suffix, flags);
+  else if (strncmp(real_name, "mkostemp", 8) == 0) fd = ((mkostemp_fn)real)(tmpl, flags);
+  else if (strncmp(real_name, "mkstemps", 8) == 0) fd = ((mkstemps_fn)real)(tmpl, suffix);
+  else fd = ((mkstemp_fn)real)(tmpl);
+  const int saved = errno;
+  remember_fd(fd, tmpl);
+  if (fd >= 0 && fd < kMaxFd) g_fd_writable[fd] = 1;
+  if (counted) after();
+  errno = saved;
+  return fd;
+}
+
+int mkstemp(char* tmpl) { return make_temp("mkstemp", tmpl, 0, 0); }
+int mkstemp64(char* tmpl) { return make_temp("mkstemp64", tmpl, 0, 0); }
+int mkostemp(char* tmpl, int flags) { return make_temp("mkostemp", tmpl, 0, flags); }
+int mkostemp64(char* tmpl, int flags) { return make_temp("mkostemp64", tmpl, 0, flags); }
+int mkstemps(char* tmpl, int suffix) { return make_temp("mkstemps", tmpl, suffix, 0); }
+int mkstemps64(char* tmpl, int suffix) { return make_temp("mkstemps64", tmpl, suffix, 0); }
+int mkostemps(char* tmpl, int suffix, int flags) { return make_temp("mkostemps", tmpl, suffix, flags); }
+int mkostemps64(char* tmpl, int suffix, int flags) { return make_temp("mkostemps64", tmpl, suffix, flags); }
