@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -940,8 +941,13 @@ TEST(PerformanceTest, ManyKeysScaleLinearly) {
   const std::string small = build(20000);
   const std::string large = build(160000);
   measure(small);  // warm up
-  const double t_small = measure(small);
-  const double t_large = measure(large);
+  // The best of three: a busy machine only ever slows a run down.
+  double t_small = measure(small);
+  double t_large = measure(large);
+  for (int i = 0; i < 2; ++i) {
+    t_small = std::min(t_small, measure(small));
+    t_large = std::min(t_large, measure(large));
+  }
   // Eight times the input; a quadratic algorithm would take ~64 times as long.
   EXPECT_LT(t_large, 24 * t_small + 0.05);
 }
