@@ -15,10 +15,10 @@ namespace winereg {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  virtual ssize_t Write(int fd, const void* data, std::size_t size) = 0;
-  virtual int Fsync(int fd) = 0;
-  virtual int Rename(const char* from, const char* to) = 0;
-  virtual int Close(int fd) = 0;
+  [[nodiscard]] virtual ssize_t Write(int fd, const void* data, std::size_t size) = 0;
+  [[nodiscard]] virtual int Fsync(int fd) = 0;
+  [[nodiscard]] virtual int Rename(const char* from, const char* to) = 0;
+  [[nodiscard]] virtual int Close(int fd) = 0;
 };
 
 // The real calls, for decorators that fail some and pass the rest on.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <utility>
 
 #include "winereg/escape.h"
@@ -41,6 +42,14 @@ Key::~Key() {
     for (std::unique_ptr<Key>& child : key->subkeys_) pending.push_back(std::move(child));
     key->subkeys_.clear();
   }
+}
+
+Key& Key::operator=(Key&& other) noexcept {
+  if (this == &other) return *this;
+  Key taken(std::move(other));  // before the old subtree, which may hold `other`, goes
+  this->~Key();
+  new (this) Key(std::move(taken));
+  return *this;
 }
 
 std::string_view Key::SavedName() const {

@@ -39,7 +39,8 @@ class Key {
   // Frees the subtree without recursion: any depth is safe.
   ~Key();
   Key(Key&& other) noexcept = default;
-  Key& operator=(Key&& other) noexcept = default;
+  // Made from the move constructor: `other` may lie in this key's subtree.
+  Key& operator=(Key&& other) noexcept;
 
   const std::u16string& name() const { return name_; }
   std::int64_t modif() const { return modif_; }
