@@ -19,7 +19,9 @@
 #include <string>
 
 #include "bench/floor.h"
-#include "platform/posix/prefix.h"
+#include "winereg/hive_file.h"
+#include "winereg/reader.h"
+#include "winereg/writer.h"
 
 namespace {
 
@@ -61,9 +63,9 @@ class BenchPrefix {
     std::string pattern = (fs::temp_directory_path() / "skelvin-bench-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     dir_ = pattern;
-    std::optional<plat::posix::Hive> hive = plat::posix::Parse(Replicated(times), nullptr);
+    std::optional<winereg::Hive> hive = winereg::Parse(Replicated(times), nullptr);
     if (!hive) std::abort();
-    std::ofstream(dir_ / "system.reg", std::ios::binary) << plat::posix::Save(*hive);
+    std::ofstream(dir_ / "system.reg", std::ios::binary) << winereg::Save(*hive);
   }
   ~BenchPrefix() {
     std::error_code ec;
@@ -83,11 +85,11 @@ void Report(benchmark::State& state, const BenchPrefix& prefix) {
 
 void BM_StoreLoad(benchmark::State& state) {
   BenchPrefix prefix(static_cast<int>(state.range(0)));
-  plat::posix::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
-  plat::posix::Hive* hive = nullptr;
+  winereg::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
+  winereg::Hive* hive = nullptr;
   for (auto _ : state) {
     file.Invalidate();
-    if (file.Load(&hive, plat::posix::Arch::kWin64) != 0) state.SkipWithError("load failed");
+    if (file.Load(&hive, winereg::Arch::kWin64).code != 0) state.SkipWithError("load failed");
     benchmark::DoNotOptimize(hive);
   }
   Report(state, prefix);
@@ -95,22 +97,22 @@ void BM_StoreLoad(benchmark::State& state) {
 
 void BM_StoreSave(benchmark::State& state) {
   BenchPrefix prefix(static_cast<int>(state.range(0)));
-  plat::posix::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
-  plat::posix::Hive* hive = nullptr;
-  if (file.Load(&hive, plat::posix::Arch::kWin64) != 0) state.SkipWithError("load failed");
+  winereg::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
+  winereg::Hive* hive = nullptr;
+  if (file.Load(&hive, winereg::Arch::kWin64).code != 0) state.SkipWithError("load failed");
   for (auto _ : state) {
-    if (file.Save() != 0) state.SkipWithError("save failed");
+    if (file.Save().code != 0) state.SkipWithError("save failed");
   }
   Report(state, prefix);
 }
 
 void BM_StoreLoadSave(benchmark::State& state) {
   BenchPrefix prefix(static_cast<int>(state.range(0)));
-  plat::posix::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
-  plat::posix::Hive* hive = nullptr;
+  winereg::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
+  winereg::Hive* hive = nullptr;
   for (auto _ : state) {
     file.Invalidate();
-    if (file.Load(&hive, plat::posix::Arch::kWin64) != 0 || file.Save() != 0) state.SkipWithError("failed");
+    if (file.Load(&hive, winereg::Arch::kWin64).code != 0 || file.Save().code != 0) state.SkipWithError("failed");
   }
   Report(state, prefix);
 }

@@ -24,10 +24,8 @@ namespace plat {
 // An open file of the facility; 0 is no file.
 using FileHandle = std::uintptr_t;
 
-inline constexpr LONG ERROR_TOO_MANY_OPEN_FILES = 4;
 inline constexpr LONG ERROR_OUTOFMEMORY = 14;
 inline constexpr LONG ERROR_INVALID_DRIVE = 15;
-inline constexpr LONG ERROR_GEN_FAILURE = 31;
 inline constexpr LONG ERROR_INVALID_NAME = 123;
 
 class FileInput {

@@ -1,18 +1,31 @@
 #include "platform/posix/registry.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "platform/codepage.h"
+#include "winereg/prefix.h"
 
 namespace plat::posix {
+
+using winereg::Arch;
+using winereg::CurrentFileTime;
+using winereg::Hive;
+using winereg::HiveFile;
+using winereg::Key;
+using winereg::PrefixLock;
+using winereg::Report;
+using winereg::SameName;
+using winereg::Value;
+
 namespace {
 
-constexpr std::size_t kMaxAnsiPath = 260;      // the "A" functions' path buffer
-constexpr std::size_t kMaxKeyElement = 255;    // characters in one key name
-constexpr std::size_t kMaxValueName = 16383;   // characters in a value name
+constexpr std::size_t kMaxAnsiPath = 260;     // the "A" functions' path buffer
+constexpr std::size_t kMaxKeyElement = 255;   // characters in one key name
+constexpr std::size_t kMaxValueName = 16383;  // characters in a value name
 constexpr char16_t kWowNode[] = u"Wow6432Node";
 constexpr char16_t kLinkValue[] = u"SymbolicLinkValue";
 constexpr char16_t kMachineBranch[] = u"REGISTRY\\Machine";
@@ -123,7 +136,7 @@ struct PrefixRegistry::Session {
 
 LONG PrefixRegistry::Session::LoadUser() {
   if (user != nullptr) return ERROR_SUCCESS;
-  if (const LONG status = files[kUser].Load(&user, machine->arch); status != ERROR_SUCCESS) {
+  if (const LONG status = Report(files[kUser].Load(&user, machine->arch)); status != ERROR_SUCCESS) {
     user = nullptr;
     return status;
   }
@@ -308,18 +321,20 @@ LONG PrefixRegistry::Begin(HKEY hKey, bool writing, Session& session) {
   if (prefix_.empty()) {
     // Made where Wine would refuse the environment's prefix: say why.
     std::filesystem::path found;
-    return FindPrefix(&found) != ERROR_SUCCESS ? ERROR_BAD_PATHNAME : ERROR_PATH_NOT_FOUND;
+    return Report(winereg::FindPrefix(&found)) != ERROR_SUCCESS ? ERROR_BAD_PATHNAME : ERROR_PATH_NOT_FOUND;
   }
   if (writing) {
-    if (const LONG status = EnsurePrefixDirectory(prefix_); status != ERROR_SUCCESS) return status;
+    if (const LONG status = Report(winereg::EnsurePrefixDirectory(prefix_)); status != ERROR_SUCCESS) return status;
   }
   if (!held_.held()) {
-    if (const LONG status = PrefixLock::Acquire(prefix_, &session.lock); status != ERROR_SUCCESS) return status;
+    if (const LONG status = Report(PrefixLock::Acquire(prefix_, &session.lock)); status != ERROR_SUCCESS) return status;
   }
   Arch fresh = Arch::kWin32;
-  if (const LONG status = PrefixArch(prefix_, &fresh); status != ERROR_SUCCESS) return status;
-  if (const LONG status = files_[kMachine].Load(&session.machine, fresh); status != ERROR_SUCCESS) return status;
-  if (const LONG status = CheckWineArch(prefix_, session.machine->arch); status != ERROR_SUCCESS) return status;
+  if (const LONG status = Report(winereg::PrefixArch(prefix_, &fresh)); status != ERROR_SUCCESS) return status;
+  if (const LONG status = Report(files_[kMachine].Load(&session.machine, fresh)); status != ERROR_SUCCESS)
+    return status;
+  if (const LONG status = Report(winereg::CheckWineArch(prefix_, session.machine->arch)); status != ERROR_SUCCESS)
+    return status;
   if (session.hive_id == kUser) {
     if (const LONG status = session.LoadUser(); status != ERROR_SUCCESS) return status;
   }
@@ -338,7 +353,7 @@ LONG PrefixRegistry::Commit(Session& session) {
   if (!session.dirty) return ERROR_SUCCESS;
   // The save takes any deferred change of the file with it (or, failing,
   // drops it with the cached hive).
-  const LONG status = files_[session.hive_id].Save(held_.held() ? &held_ : &session.lock);
+  const LONG status = Report(files_[session.hive_id].Save(held_.held() ? &held_ : &session.lock));
   deferred_[session.hive_id] = false;
   if (!deferred_[kMachine] && !deferred_[kUser]) held_ = PrefixLock();
   return status;
@@ -354,7 +369,7 @@ LONG PrefixRegistry::Flush() {
   for (const HiveId id : {kMachine, kUser}) {
     if (!deferred_[id]) continue;
     deferred_[id] = false;
-    if (const LONG status = files_[id].Save(&held_); status != ERROR_SUCCESS && result == ERROR_SUCCESS) {
+    if (const LONG status = Report(files_[id].Save(&held_)); status != ERROR_SUCCESS && result == ERROR_SUCCESS) {
       result = status;
     }
   }
@@ -362,7 +377,8 @@ LONG PrefixRegistry::Flush() {
   return result;
 }
 
-PrefixRegistry::~PrefixRegistry() { Flush(); }
+// A failing save was told on standard error; a destructor has no one to return it to.
+PrefixRegistry::~PrefixRegistry() { (void)Flush(); }
 
 LONG PrefixRegistry::Open(HKEY hKey, const char* lpSubKey, REGSAM samDesired, bool create, DWORD options,
                           const char* lpClass, HKEY* phkResult, DWORD* lpdwDisposition) {
@@ -406,10 +422,9 @@ LONG PrefixRegistry::RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD /*ulOp
   return status;
 }
 
-LONG PrefixRegistry::RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass,
-                                     DWORD dwOptions, REGSAM samDesired,
-                                     const SECURITY_ATTRIBUTES* /*lpSecurityAttributes*/, HKEY* phkResult,
-                                     DWORD* lpdwDisposition) {
+LONG PrefixRegistry::RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass, DWORD dwOptions,
+                                     REGSAM samDesired, const SECURITY_ATTRIBUTES* /*lpSecurityAttributes*/,
+                                     HKEY* phkResult, DWORD* lpdwDisposition) {
   if (Reserved != 0 || phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   *phkResult = 0;
   if (hKey != HKEY_LOCAL_MACHINE && hKey != HKEY_CURRENT_USER && handles_.count(hKey) == 0) {
@@ -554,8 +569,9 @@ Registry& Backend<Registry>() {
   // Never destroyed, so that a run does not spend its last moments freeing
   // the registry's trees; a change still deferred is saved at exit.
   static posix::PrefixRegistry* const registry = [] {
-    process_registry = new posix::PrefixRegistry(posix::DefaultPrefix());
-    std::atexit([] { process_registry->Flush(); });
+    process_registry = new posix::PrefixRegistry(winereg::DefaultPrefix());
+    // At exit nobody is left to take the status; a failure was told on standard error.
+    std::atexit([] { (void)process_registry->Flush(); });
     return process_registry;
   }();
   return *registry;

@@ -29,7 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/prefix.h"
+#include "winereg/hive_file.h"
+#include "winereg/lock.h"
 #include "platform/registry.h"
 
 namespace plat::posix {
@@ -43,8 +44,7 @@ class PrefixRegistry final : public Registry {
   PrefixRegistry(const PrefixRegistry&) = delete;
   PrefixRegistry& operator=(const PrefixRegistry&) = delete;
 
-  LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                     HKEY* phkResult) override;
+  LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired, HKEY* phkResult) override;
   LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass, DWORD dwOptions,
                        REGSAM samDesired, const SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
                        DWORD* lpdwDisposition) override;
@@ -60,7 +60,7 @@ class PrefixRegistry final : public Registry {
 
   const std::filesystem::path& prefix() const { return prefix_; }
   // Saves the keys created since the last save, and lets the lock go.
-  LONG Flush();
+  [[nodiscard]] LONG Flush();
 
  private:
   enum HiveId { kMachine = 0, kUser = 1 };
@@ -80,10 +80,10 @@ class PrefixRegistry final : public Registry {
   HKEY NewHandle(OpenKey key);
 
   std::filesystem::path prefix_;
-  HiveFile files_[2];
+  winereg::HiveFile files_[2];
   std::map<HKEY, OpenKey> handles_;
   bool deferred_[2] = {false, false};  // per file: created keys not saved yet
-  PrefixLock held_;                    // while any are
+  winereg::PrefixLock held_;           // while any are
   HKEY next_handle_ = 0x20;
 };
 

@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/posix/prefix.h"
+#include "winereg/prefix.h"
 #include "platform/posix/textfile.h"
 #include "platform/shell.h"
 #include "platform/text.h"
@@ -337,7 +337,7 @@ class PrefixShell final : public Shell {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const std::string prefix = posix::DefaultPrefix().string();
+    const std::string prefix = winereg::DefaultPrefix().string();
 
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return ERROR_NOT_ENOUGH_MEMORY;

@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/posix/prefix.h"
+#include "winereg/errors.h"
+#include "winereg/prefix.h"
 #include "platform/text.h"
 
 namespace plat::posix {
@@ -79,7 +80,7 @@ LONG FindInDirectory(const fs::path& dir, const std::u16string& name, fs::path* 
     return ERROR_SUCCESS;
   }
   std::unique_ptr<DIR, DirCloser> stream(::opendir(dir.c_str()));
-  if (!stream) return errno == EACCES || errno == EPERM ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
+  if (!stream) return winereg::StatusFromErrno(errno, winereg::ErrnoUse::kListDirectory);
   while (const dirent* entry = ::readdir(stream.get())) {
     const std::string entry_name = entry->d_name;
     if (entry_name == "." || entry_name == "..") continue;
@@ -90,30 +91,6 @@ LONG FindInDirectory(const fs::path& dir, const std::u16string& name, fs::path* 
   }
   found->clear();
   return ERROR_SUCCESS;
-}
-
-LONG StatusFromOpenErrno(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-      return ERROR_ACCESS_DENIED;
-    case ETXTBSY:
-    case EBUSY:
-      return ERROR_SHARING_VIOLATION;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-      return ERROR_GEN_FAILURE;
-  }
 }
 
 }  // namespace
@@ -144,7 +121,7 @@ LONG PrefixFileInput::Resolve(const char* lpFileName, fs::path* out) const {
     start = end + 1;
   }
 
-  const fs::path prefix = prefix_ ? *prefix_ : DefaultPrefix();
+  const fs::path prefix = prefix_ ? *prefix_ : winereg::DefaultPrefix();
   if (prefix.empty()) return ERROR_PATH_NOT_FOUND;  // no prefix Wine would use
   fs::path current = prefix / "dosdevices" / (std::string(1, static_cast<char>(letter)) + ":");
   if (!IsDirectory(current)) return ERROR_PATH_NOT_FOUND;
@@ -167,7 +144,7 @@ LONG PrefixFileInput::OpenForReading(const char* lpFileName, FileHandle* phFile)
   if (const LONG status = Resolve(lpFileName, &file); status != ERROR_SUCCESS) return status;
   // Non-blocking, so that a FIFO or device at the path cannot hold the open.
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return StatusFromOpenErrno(errno);
+  if (fd < 0) return winereg::StatusFromErrno(errno, winereg::ErrnoUse::kOpenFile);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);

@@ -1,23 +1,28 @@
 // Registry files from hostile hands: whatever parses must save, parse back
 // to the same registry, and save to the same bytes again; and the text kept
-// from the file must save as the same tree written anew.
+// from the file must save as the same tree written anew; and the kept-text
+// fast path must agree with the plain parse.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "platform/posix/hive.h"
+#include "tests/winereg/fast_path_check.h"
+#include "winereg/internal/inspect.h"
+#include "winereg/reader.h"
+#include "winereg/writer.h"
 
 namespace {
 
-using plat::posix::Key;
+using winereg::Key;
 
 // The root's time is not in the file unless it is written itself; it is
 // compared for every other key.
 bool SameKey(const Key& a, const Key& b, bool is_root = false) {
-  if (a.name() != b.name() || (!is_root && a.modif() != b.modif()) || a.class_name() != b.class_name() || a.is_link() != b.is_link() ||
-      a.values().size() != b.values().size() || a.subkeys().size() != b.subkeys().size()) {
+  if (a.name() != b.name() || (!is_root && a.modif() != b.modif()) || a.class_name() != b.class_name() ||
+      a.is_link() != b.is_link() || a.values().size() != b.values().size() ||
+      a.subkeys().size() != b.subkeys().size()) {
     return false;
   }
   for (std::size_t i = 0; i < a.values().size(); ++i) {
@@ -35,20 +40,21 @@ bool SameKey(const Key& a, const Key& b, bool is_root = false) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  plat::posix::ParseError error;
-  auto first = plat::posix::Parse(std::string(input), &error);
+  if (!winereg::testing::FastPathDisagreement(input).empty()) std::abort();  // the fast path is the plain parse
+  winereg::ParseError error;
+  auto first = winereg::Parse(std::string(input), &error);
   if (!first) {
     if (error.line < 1) std::abort();  // a refusal names its line
     return 0;
   }
-  const std::string saved = plat::posix::Save(*first);
-  plat::posix::DropSectionTexts(*first);
-  if (plat::posix::Save(*first) != saved) std::abort();  // kept text is what Save writes
-  const auto second = plat::posix::Parse(saved, &error);
+  const std::string saved = winereg::Save(*first);
+  winereg::internal::DropSectionTexts(*first);
+  if (winereg::Save(*first) != saved) std::abort();  // kept text is what Save writes
+  const auto second = winereg::Parse(saved, &error);
   if (!second) std::abort();  // what we write, we read
-  const std::string again = plat::posix::Save(*second);
+  const std::string again = winereg::Save(*second);
   if (again != saved) std::abort();  // saving is stable
-  const auto third = plat::posix::Parse(again, &error);
+  const auto third = winereg::Parse(again, &error);
   if (!third || !SameKey(second->root, third->root, true) || second->arch != third->arch) std::abort();
   return 0;
 }

@@ -18,20 +18,23 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/hive.h"
+#include "platform/facility.h"
 #include "platform/posix/registry.h"
 #include "tests/support/posix/temp_prefix.h"
 #include "tests/support/scripted.h"
+#include "winereg/filesystem.h"
+#include "winereg/model.h"
+#include "winereg/reader.h"
 
 namespace {
 
-using ::testing::HasSubstr;
 using plat::BYTE;
 using plat::DWORD;
 using plat::HKEY;
 using plat::LONG;
 using plat::REGSAM;
 using testenv::RawValue;
+using ::testing::HasSubstr;
 
 constexpr char kHeader32[] = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win32\n";
 constexpr char kHeader64[] = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n";
@@ -154,9 +157,9 @@ TEST_F(PrefixRegistryTest, ANewPrefixGetsADirectoryAndAFileWineAccepts) {
   const testenv::TempPrefix parent;
   plat::posix::PrefixRegistry fresh(parent.path() / "new-prefix");
   HKEY key = 0;
-  ASSERT_EQ(fresh.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\New", 0, nullptr, 0, 0x3F, nullptr, &key,
-                                  nullptr),
-            plat::ERROR_SUCCESS);
+  ASSERT_EQ(
+      fresh.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\New", 0, nullptr, 0, 0x3F, nullptr, &key, nullptr),
+      plat::ERROR_SUCCESS);
   fresh.RegCloseKey(key);
   std::ifstream in(parent.path() / "new-prefix" / "system.reg");
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -179,14 +182,15 @@ class Wow64Test : public PrefixRegistryTest {
   void SetUp() override {
     // Software\Classes\Wow6432Node is shared; Software\Wow6432Node\Classes
     // links to it, as in a fresh 64-bit prefix.
-    prefix_.Write("system.reg", std::string(kHeader64) +
-                                    "\n[Software\\\\Classes\\\\Only64] 1700000000\n#time=1da0000000000000\n"
-                                    "\n[Software\\\\Classes\\\\Wow6432Node] 1700000000\n#time=1da0000000000000\n"
-                                    "\n[Software\\\\Wow6432Node\\\\Classes] 1700000000\n#time=1da0000000000000\n#link\n"
-                                    "\"SymbolicLinkValue\"=hex(6):5c,00,52,00,45,00,47,00,49,00,53,00,54,00,52,00,59,00,"
-                                    "5c,00,4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,6f,00,66,00,74,00,"
-                                    "77,00,61,00,72,00,65,00,5c,00,43,00,6c,00,61,00,73,00,73,00,65,00,73,00,5c,00,"
-                                    "57,00,6f,00,77,00,36,00,34,00,33,00,32,00,4e,00,6f,00,64,00,65,00\n");
+    prefix_.Write("system.reg",
+                  std::string(kHeader64) +
+                      "\n[Software\\\\Classes\\\\Only64] 1700000000\n#time=1da0000000000000\n"
+                      "\n[Software\\\\Classes\\\\Wow6432Node] 1700000000\n#time=1da0000000000000\n"
+                      "\n[Software\\\\Wow6432Node\\\\Classes] 1700000000\n#time=1da0000000000000\n#link\n"
+                      "\"SymbolicLinkValue\"=hex(6):5c,00,52,00,45,00,47,00,49,00,53,00,54,00,52,00,59,00,"
+                      "5c,00,4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,6f,00,66,00,74,00,"
+                      "77,00,61,00,72,00,65,00,5c,00,43,00,6c,00,61,00,73,00,73,00,65,00,73,00,5c,00,"
+                      "57,00,6f,00,77,00,36,00,34,00,33,00,32,00,4e,00,6f,00,64,00,65,00\n");
   }
 };
 
@@ -372,11 +376,11 @@ std::string Chain(int n) {
 // Whether every link key of a saved file holds its SymbolicLinkValue only
 // and has no subkeys.
 ::testing::AssertionResult LinksHoldNothingElse(const std::string& text) {
-  std::optional<plat::posix::Hive> hive = plat::posix::Parse(text, nullptr);
+  std::optional<winereg::Hive> hive = winereg::Parse(text, nullptr);
   if (!hive) return ::testing::AssertionFailure() << "does not parse";
-  std::vector<const plat::posix::Key*> pending{&hive->root};
+  std::vector<const winereg::Key*> pending{&hive->root};
   while (!pending.empty()) {
-    const plat::posix::Key* key = pending.back();
+    const winereg::Key* key = pending.back();
     pending.pop_back();
     if (key->is_link() &&
         (key->has_subkeys() || key->values().size() != 1 || key->values()[0].name != u"SymbolicLinkValue")) {
@@ -655,8 +659,8 @@ INSTANTIATE_TEST_SUITE_P(
         CreateCase{"DanglingInsideTheTarget",
                    Link("Software\\L", std::string(kMachineSoftware) + "L2\\Sub") + Link("Software\\L2", kToNew),
                    "Software\\L", plat::ERROR_FILE_NOT_FOUND, 0, 0, nullptr},
-        CreateCase{"NewBranch", Link("Software\\L", "\\REGISTRY\\NewBranch"), "Software\\L", plat::ERROR_NOT_SUPPORTED, 0, 0,
-                   nullptr}),
+        CreateCase{"NewBranch", Link("Software\\L", "\\REGISTRY\\NewBranch"), "Software\\L", plat::ERROR_NOT_SUPPORTED,
+                   0, 0, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // RegDeleteKeyA opens the key, so a link's target goes and the link stays.
@@ -694,6 +698,33 @@ struct FsFault {
   LONG status;
 };
 
+// The real file-system calls of a save, the one named `failing` failing
+// with `error`; renames that go through are counted.
+class FaultyFileSystem final : public winereg::FileSystem {
+ public:
+  const char* failing = "";
+  int error = 0;
+  int renames = 0;
+
+  ssize_t Write(int fd, const void* data, size_t size) override {
+    return Fails("write") ? -1 : winereg::PosixFileSystem().Write(fd, data, size);
+  }
+  int Fsync(int fd) override { return Fails("fsync") ? -1 : winereg::PosixFileSystem().Fsync(fd); }
+  int Rename(const char* from, const char* to) override {
+    if (Fails("rename")) return -1;
+    ++renames;
+    return winereg::PosixFileSystem().Rename(from, to);
+  }
+  int Close(int fd) override { return winereg::PosixFileSystem().Close(fd); }
+
+ private:
+  bool Fails(const char* step) const {
+    if (std::strcmp(step, failing) != 0) return false;
+    errno = error;
+    return true;
+  }
+};
+
 class PersistenceFailure : public PrefixRegistryTest, public ::testing::WithParamInterface<FsFault> {
  protected:
   void SetUp() override {
@@ -701,22 +732,15 @@ class PersistenceFailure : public PrefixRegistryTest, public ::testing::WithPara
     ASSERT_EQ(SetDword(key, "Old", 1), plat::ERROR_SUCCESS);
     reg_.RegCloseKey(key);
     before_ = File();
-    saved_ = plat::posix::Fs();
-    fault_ = GetParam();
-    plat::posix::FsOps& ops = plat::posix::Fs();
-    if (std::strcmp(fault_.step, "write") == 0) ops.write = [](int, const void*, size_t) -> ssize_t { return Fail(); };
-    if (std::strcmp(fault_.step, "fsync") == 0) ops.fsync = [](int) { return static_cast<int>(Fail()); };
-    if (std::strcmp(fault_.step, "rename") == 0) ops.rename = [](const char*, const char*) { return static_cast<int>(Fail()); };
+    faulty_.failing = GetParam().step;
+    faulty_.error = GetParam().error;
+    installed_.emplace(faulty_);
   }
-  void TearDown() override { plat::posix::Fs() = saved_; }
-  static ssize_t Fail() {
-    errno = fault_.error;
-    return -1;
-  }
+  void TearDown() override { installed_.reset(); }
 
   std::string before_;
-  plat::posix::FsOps saved_{};
-  static inline FsFault fault_{};
+  FaultyFileSystem faulty_;
+  std::optional<plat::ScopedUse<winereg::FileSystem>> installed_;
 };
 
 TEST_P(PersistenceFailure, LeavesTheOldFileAndReportsAFailureStatus) {
@@ -749,18 +773,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, PersistenceFailure,
 // closes: a patch-like create, set, close makes one save, not two.
 class DeferredCreation : public PrefixRegistryTest {
  protected:
-  void SetUp() override {
-    saved_ = plat::posix::Fs();
-    renames_ = 0;
-    plat::posix::Fs().rename = [](const char* from, const char* to) {
-      ++renames_;
-      return ::rename(from, to);
-    };
-  }
-  void TearDown() override { plat::posix::Fs() = saved_; }
-
-  plat::posix::FsOps saved_{};
-  static inline int renames_ = 0;
+  FaultyFileSystem counting_;
+  plat::ScopedUse<winereg::FileSystem> installed_{counting_};
+  const int& renames_ = counting_.renames;
 };
 
 TEST_F(DeferredCreation, TheNextChangeSavesTheNewKeyWithIt) {
@@ -790,10 +805,8 @@ TEST_F(DeferredCreation, AFailedSaveAtCloseIsItsStatusAndDropsTheKey) {
   ASSERT_EQ(reg_.RegCloseKey(existing), plat::ERROR_SUCCESS);
   const std::string before = File();
   const HKEY key = Create("Software\\Lost");
-  plat::posix::Fs().rename = [](const char*, const char*) {
-    errno = EROFS;
-    return -1;
-  };
+  counting_.failing = "rename";
+  counting_.error = EROFS;
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(reg_.RegCloseKey(key), plat::ERROR_WRITE_PROTECT);
   EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("cannot save"));
@@ -817,7 +830,7 @@ TEST_F(DeferredCreation, TheObjectGoingSavesWhatIsLeft) {
 
 // The lock file a wineserver for `prefix` would hold.
 std::filesystem::path ServerLock(const std::filesystem::path& prefix) {
-  struct stat st{};
+  struct stat st {};
   ::stat(prefix.c_str(), &st);
   char dir[64];
   std::snprintf(dir, sizeof dir, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
@@ -841,7 +854,7 @@ TEST_F(PrefixRegistryTest, ARunningWineserverIsRefusedWithTheWayOut) {
   if (server == 0) {
     // Stands in for wineserver: a classic write lock on byte 0 of `lock`.
     const int fd = ::open(ServerLock(prefix_.path()).c_str(), O_WRONLY | O_CREAT, 0600);
-    struct flock lock{};
+    struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     lock.l_len = 1;
@@ -886,8 +899,8 @@ TEST_F(PrefixRegistryTest, ConcurrentWritersLoseNoUpdate) {
                                          &key, nullptr) != 0;
         const DWORD value = static_cast<DWORD>(round);
         const std::string name = "W" + std::to_string(w) + "R" + std::to_string(round);
-        failures += mine.RegSetValueExA(key, name.c_str(), 0, plat::REG_DWORD,
-                                        reinterpret_cast<const BYTE*>(&value), 4) != 0;
+        failures +=
+            mine.RegSetValueExA(key, name.c_str(), 0, plat::REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4) != 0;
         mine.RegCloseKey(key);
       }
       ::_exit(failures == 0 ? 0 : 1);

@@ -3,12 +3,13 @@
 #include <memory>
 
 #include "platform/codepage.h"
-#include "platform/posix/hive.h"
 
 #include "platform/posix/registry.h"
 #include "platform/text.h"
 #include "tests/support/posix/temp_prefix.h"
 #include "tests/support/registry_env.h"
+#include "winereg/reader.h"
+#include "winereg/writer.h"
 
 namespace testenv {
 
@@ -18,7 +19,8 @@ struct RegistryEnv::Impl {
   plat::ScopedUse<plat::Registry> installed{registry};
 };
 
-RegistryEnv::RegistryEnv() : impl_(std::make_unique<Impl>()), root_(plat::HKEY_LOCAL_MACHINE), base_(u"Software\\SkelvinTest") {}
+RegistryEnv::RegistryEnv()
+    : impl_(std::make_unique<Impl>()), root_(plat::HKEY_LOCAL_MACHINE), base_(u"Software\\SkelvinTest") {}
 
 RegistryEnv::~RegistryEnv() = default;
 
@@ -29,9 +31,9 @@ void RegistryEnv::FillValues(const std::string& path, int count) {
   plat::HKEY key = 0;
   impl_->registry.RegCreateKeyExA(root_, path.c_str(), 0, nullptr, 0, 0x3F, nullptr, &key, nullptr);
   impl_->registry.RegCloseKey(key);
-  plat::posix::ParseError error;
-  std::optional<plat::posix::Hive> hive = plat::posix::Parse(impl_->prefix.Read("system.reg"), &error);
-  plat::posix::Key* target = &hive->root;
+  winereg::ParseError error;
+  std::optional<winereg::Hive> hive = winereg::Parse(impl_->prefix.Read("system.reg"), &error);
+  winereg::Key* target = &hive->root;
   std::size_t start = 0;
   const std::u16string wide = plat::FromAnsi(path);
   while (start <= wide.size()) {
@@ -48,7 +50,7 @@ void RegistryEnv::FillValues(const std::string& path, int count) {
     for (std::size_t k = 0; k < text.size(); ++k) data[2 * k] = static_cast<plat::BYTE>(text[k]);
     target->SetValue(text, plat::REG_SZ, std::move(data));
   }
-  impl_->prefix.Write("system.reg", plat::posix::Save(*hive));
+  impl_->prefix.Write("system.reg", winereg::Save(*hive));
 }
 
 }  // namespace testenv

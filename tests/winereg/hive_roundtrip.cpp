@@ -15,12 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/hive.h"
+#include "winereg/internal/inspect.h"
+#include "winereg/model.h"
+#include "winereg/reader.h"
+#include "winereg/writer.h"
 
 namespace {
 
-using plat::posix::Hive;
-using plat::posix::Key;
+using winereg::Hive;
+using winereg::Key;
 
 bool ReadFile(const std::string& path, std::string* bytes) {
   std::ifstream in(path, std::ios::binary);
@@ -37,8 +40,8 @@ std::optional<Hive> Load(const std::string& path) {
     std::cerr << path << ": cannot read\n";
     return std::nullopt;
   }
-  plat::posix::ParseError error;
-  std::optional<Hive> hive = plat::posix::Parse(bytes, &error);
+  winereg::ParseError error;
+  std::optional<Hive> hive = winereg::Parse(bytes, &error);
   if (!hive) std::cerr << path << ":" << error.line << ": " << error.message << "\n";
   return hive;
 }
@@ -71,21 +74,21 @@ int main(int argc, char** argv) {
       std::cerr << args[0] << ": cannot read\n";
       return 2;
     }
-    plat::posix::ParseError error;
-    std::optional<Hive> hive = plat::posix::Parse(bytes, &error);
+    winereg::ParseError error;
+    std::optional<Hive> hive = winereg::Parse(bytes, &error);
     if (!hive) {
       std::cerr << args[0] << ":" << error.line << ": " << error.message << "\n";
       return 2;
     }
-    const std::string saved = plat::posix::Save(*hive);
+    const std::string saved = winereg::Save(*hive);
     if (saved != bytes) {
       std::cerr << args[0] << ":" << FirstDifferentLine(saved, bytes) << ": saved text differs (" << saved.size()
                 << " bytes saved, " << bytes.size() << " read)\n";
       return 1;
     }
     // Written anew rather than from the text kept, the same bytes.
-    plat::posix::DropSectionTexts(*hive);
-    const std::string fresh = plat::posix::Save(*hive);
+    winereg::internal::DropSectionTexts(*hive);
+    const std::string fresh = winereg::Save(*hive);
     if (fresh != bytes) {
       std::cerr << args[0] << ":" << FirstDifferentLine(fresh, bytes) << ": text written anew differs\n";
       return 1;
@@ -109,7 +112,7 @@ int main(int argc, char** argv) {
       std::cerr << "hive_roundtrip: --out is missing\n";
       return 2;
     }
-    const std::int64_t now = plat::posix::CurrentFileTime();
+    const std::int64_t now = winereg::CurrentFileTime();
     Key* key = &hive->root;
     const std::u16string path = Widen(args[2]);
     for (std::size_t start = 0; start <= path.size();) {
@@ -129,7 +132,7 @@ int main(int argc, char** argv) {
     key->set_modif(now);
     if (times) CopyTimes(hive->root, times->root);
     std::ofstream o(out, std::ios::binary);
-    o << plat::posix::Save(*hive);
+    o << winereg::Save(*hive);
     return o ? 0 : 2;
   }
   std::cerr << "usage: hive_roundtrip FILE\n"

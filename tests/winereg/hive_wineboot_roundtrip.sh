@@ -6,7 +6,7 @@
 # A 64-bit prefix always (64-bit Wine); a 32-bit one where i386 code runs.
 set -u
 tool=$1
-source "$(dirname "$0")/../../support/wine_host.sh"
+source "$(dirname "$0")/../support/wine_host.sh"
 echo "$host_kind"
 fail=0
 prefixes=()

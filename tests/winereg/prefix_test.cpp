@@ -21,17 +21,19 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/hive.h"
-#include "platform/posix/prefix.h"
 #include "platform/posix/registry.h"
+#include "winereg/hive_file.h"
+#include "winereg/lock.h"
+#include "winereg/prefix.h"
 #include "tests/support/posix/temp_prefix.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using plat::LONG;
-using plat::posix::Arch;
 using ::testing::HasSubstr;
+using winereg::Arch;
+using winereg::Report;
 
 // Sets (or, with nullopt, unsets) an environment variable for a scope.
 class ScopedEnv {
@@ -80,18 +82,18 @@ TEST_P(FindPrefixTest, FollowsWinesRules) {
   const ScopedEnv home("HOME", c.home);
   fs::path found = "untouched";
   ::testing::internal::CaptureStderr();
-  const LONG status = plat::posix::FindPrefix(&found);
+  const LONG status = Report(winereg::FindPrefix(&found));
   const std::string err = ::testing::internal::GetCapturedStderr();
   if (c.expected) {
     const std::string want = *c.expected == "<passwd>" ? PasswdHome() + "/.wine" : *c.expected;
     EXPECT_EQ(status, plat::ERROR_SUCCESS) << err;
     EXPECT_EQ(found, want);
-    EXPECT_EQ(plat::posix::DefaultPrefix(), want);
+    EXPECT_EQ(winereg::DefaultPrefix(), want);
     EXPECT_EQ(err, "");
   } else {
     EXPECT_EQ(status, plat::ERROR_BAD_PATHNAME);
     EXPECT_EQ(found, "untouched");
-    EXPECT_EQ(plat::posix::DefaultPrefix(), fs::path());
+    EXPECT_EQ(winereg::DefaultPrefix(), fs::path());
     EXPECT_THAT(err, HasSubstr(c.message));
   }
 }
@@ -147,11 +149,11 @@ TEST_P(PrefixArchTest, TakesWhatThePrefixHoldsThenWinearch) {
   const ScopedEnv env("WINEARCH", c.winearch != nullptr ? std::optional<std::string>(c.winearch) : std::nullopt);
   Arch arch = Arch::kUnspecified;
   ::testing::internal::CaptureStderr();
-  LONG status = plat::posix::PrefixArch(prefix_.path(), &arch);
+  LONG status = Report(winereg::PrefixArch(prefix_.path(), &arch));
   if (status == plat::ERROR_SUCCESS && c.system != nullptr) {
     // The file's own #arch decides; WINEARCH must agree with it.
     const Arch held = std::string(c.system) == "win64" ? Arch::kWin64 : Arch::kWin32;
-    status = plat::posix::CheckWineArch(prefix_.path(), held);
+    status = Report(winereg::CheckWineArch(prefix_.path(), held));
     arch = held;
   }
   const std::string err = ::testing::internal::GetCapturedStderr();
@@ -207,11 +209,11 @@ TEST_P(HostileFileTest, IsRefusedAtOnce) {
   const testenv::TempPrefix prefix;
   const fs::path file = prefix.path() / "system.reg";
   GetParam().make(file);
-  plat::posix::HiveFile hive(file, u"REGISTRY\\Machine");
-  plat::posix::Hive* loaded = nullptr;
+  winereg::HiveFile hive(file, u"REGISTRY\\Machine");
+  winereg::Hive* loaded = nullptr;
   const auto start = std::chrono::steady_clock::now();
   ::testing::internal::CaptureStderr();
-  const LONG status = hive.Load(&loaded, Arch::kWin32);
+  const LONG status = Report(hive.Load(&loaded, Arch::kWin32));
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(status, plat::ERROR_BADDB);
@@ -227,7 +229,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileFile{"SparseTooLarge",
                                   [](const fs::path& f) {
                                     const int fd = ::open(f.c_str(), O_WRONLY | O_CREAT, 0600);
-                                    ASSERT_EQ(::ftruncate(fd, plat::posix::HiveFile::kMaxSize + 1), 0);
+                                    ASSERT_EQ(::ftruncate(fd, winereg::HiveFile::kMaxSize + 1), 0);
                                     ::close(fd);
                                   }}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -304,9 +306,9 @@ TEST_F(PrefixLockTest, AWineserverWorkingInAnyServerDirectoryIsFound) {
   for (const bool hold_lock : {false, true}) {
     const FakeServer server(ElsewhereFor(prefix_.path()), hold_lock);
     ASSERT_TRUE(server.ok());
-    plat::posix::PrefixLock lock;
+    winereg::PrefixLock lock;
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(plat::posix::PrefixLock::Acquire(prefix_.path(), &lock), plat::ERROR_BUSY);
+    EXPECT_EQ(Report(winereg::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_BUSY);
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_THAT(err, HasSubstr("a wineserver (pid " + std::to_string(server.pid()) + ") is running"));
     EXPECT_FALSE(lock.held());
@@ -320,23 +322,23 @@ TEST_F(PrefixLockTest, AServerOfTheDirectoryASymlinkedFileLivesInIsFound) {
   fs::create_symlink(other.file("system.reg"), prefix_.file("system.reg"));
   const FakeServer server(ElsewhereFor(other.path()), false);
   ASSERT_TRUE(server.ok());
-  plat::posix::PrefixLock lock;
+  winereg::PrefixLock lock;
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(plat::posix::PrefixLock::Acquire(prefix_.path(), &lock), plat::ERROR_BUSY);
+  EXPECT_EQ(Report(winereg::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_BUSY);
   EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("wineserver -k"));
 }
 
 TEST_F(PrefixLockTest, ASaveChecksAgainBeforeItReplacesTheFile) {
-  plat::posix::PrefixLock lock;
-  ASSERT_EQ(plat::posix::PrefixLock::Acquire(prefix_.path(), &lock), plat::ERROR_SUCCESS);
-  plat::posix::HiveFile file(prefix_.file("system.reg"), u"REGISTRY\\Machine");
-  plat::posix::Hive* hive = nullptr;
-  ASSERT_EQ(file.Load(&hive, Arch::kWin32), plat::ERROR_SUCCESS);
-  hive->root.AddSubkey(u"New", plat::posix::CurrentFileTime());
+  winereg::PrefixLock lock;
+  ASSERT_EQ(Report(winereg::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_SUCCESS);
+  winereg::HiveFile file(prefix_.file("system.reg"), u"REGISTRY\\Machine");
+  winereg::Hive* hive = nullptr;
+  ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), plat::ERROR_SUCCESS);
+  hive->root.AddSubkey(u"New", winereg::CurrentFileTime());
   const FakeServer server(ElsewhereFor(prefix_.path()), false);  // started meanwhile
   ASSERT_TRUE(server.ok());
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(file.Save(&lock), plat::ERROR_BUSY);
+  EXPECT_EQ(Report(file.Save(&lock)), plat::ERROR_BUSY);
   EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("is running for this prefix"));
   EXPECT_EQ(prefix_.Read("system.reg"), kMachine);
   for (const auto& entry : fs::directory_iterator(prefix_.path())) {
@@ -353,8 +355,8 @@ TEST_F(PrefixLockTest, RunsWithDifferentTmpdirExcludeEachOther) {
   const pid_t child = ::fork();
   if (child == 0) {
     ::setenv("TMPDIR", tmp_a.path().c_str(), 1);
-    plat::posix::PrefixLock lock;
-    const char answer = plat::posix::PrefixLock::Acquire(prefix_.path(), &lock) == 0 ? 'y' : 'n';
+    winereg::PrefixLock lock;
+    const char answer = Report(winereg::PrefixLock::Acquire(prefix_.path(), &lock)) == 0 ? 'y' : 'n';
     (void)!::write(ready[1], &answer, 1);
     ::usleep(400 * 1000);
     ::_exit(0);
@@ -364,8 +366,8 @@ TEST_F(PrefixLockTest, RunsWithDifferentTmpdirExcludeEachOther) {
   ASSERT_EQ(answer, 'y');
   const ScopedEnv tmp("TMPDIR", tmp_b.path().string());
   const auto start = std::chrono::steady_clock::now();
-  plat::posix::PrefixLock lock;
-  EXPECT_EQ(plat::posix::PrefixLock::Acquire(prefix_.path(), &lock), plat::ERROR_SUCCESS);
+  winereg::PrefixLock lock;
+  EXPECT_EQ(Report(winereg::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_SUCCESS);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
   ::waitpid(child, nullptr, 0);
   ::close(ready[0]);
@@ -394,9 +396,9 @@ TEST_F(PrefixLockTest, ALeftoverGoesOnlyWithItsOwner) {
   char answer = 0;
   ASSERT_EQ(::read(ready[0], &answer, 1), 1);
   ASSERT_EQ(answer, 'y');
-  plat::posix::HiveFile file(prefix_.file("system.reg"), u"REGISTRY\\Machine");
-  plat::posix::Hive* hive = nullptr;
-  ASSERT_EQ(file.Load(&hive, Arch::kWin32), plat::ERROR_SUCCESS);
+  winereg::HiveFile file(prefix_.file("system.reg"), u"REGISTRY\\Machine");
+  winereg::Hive* hive = nullptr;
+  ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), plat::ERROR_SUCCESS);
   EXPECT_FALSE(fs::exists(orphan));
   EXPECT_TRUE(fs::exists(owned));
   EXPECT_TRUE(fs::exists(foreign));  // not a name a save makes
@@ -405,7 +407,7 @@ TEST_F(PrefixLockTest, ALeftoverGoesOnlyWithItsOwner) {
   ::close(ready[0]);
   ::close(ready[1]);
   file.Invalidate();
-  ASSERT_EQ(file.Load(&hive, Arch::kWin32), plat::ERROR_SUCCESS);
+  ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), plat::ERROR_SUCCESS);
   EXPECT_FALSE(fs::exists(owned));
 }
 
@@ -437,8 +439,8 @@ TEST(NewPrefix, OnlyTheMachineHiveStartsWithA32BitView) {
 }
 
 TEST_F(PrefixLockTest, NoPrefixDirectoryNeedsNoLock) {
-  plat::posix::PrefixLock lock;
-  EXPECT_EQ(plat::posix::PrefixLock::Acquire(prefix_.path() / "absent", &lock), plat::ERROR_SUCCESS);
+  winereg::PrefixLock lock;
+  EXPECT_EQ(Report(winereg::PrefixLock::Acquire(prefix_.path() / "absent", &lock)), plat::ERROR_SUCCESS);
   EXPECT_FALSE(lock.held());
 }
 

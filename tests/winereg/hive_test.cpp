@@ -1,5 +1,8 @@
 // The Wine registry file store: parse and save as wineserver does.
-#include "platform/posix/hive.h"
+#include "winereg/internal/inspect.h"
+#include "winereg/model.h"
+#include "winereg/reader.h"
+#include "winereg/writer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace plat::posix {
+namespace winereg {
 namespace {
 
 using ::testing::TestWithParam;
@@ -74,25 +77,24 @@ TEST_P(CompareNamesTest, OrdersAsWineserver) {
   EXPECT_EQ(SameName(p.a, p.b), p.sign == 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, CompareNamesTest,
-    ValuesIn(std::vector<NameOrder>{
-        {u"abc", u"ABC", 0},
-        {u"a", u"B", -1},
-        {u"ab", u"abc", -1},  // a shorter prefix first
-        {u"", u"a", -1},
-        {u"[", u"a", -1},  // '[' and '_' sort before letters, even upper-case ones
-        {u"_", u"A", -1},
-        {u"Z", u"_", 1},
-        {u"a\u00e9", u"A\u00c9", 0},   // Latin-1 letters fold
-        {u"\u03a3", u"\u03c3", 0},     // Greek sigma
-        {u"\u0416", u"\u0436", 0},     // Cyrillic zhe
-        {u"\u0130", u"i", 1},          // dotted capital I does not fold to ASCII
-        {u"\u212a", u"k", 1},          // nor does the Kelvin sign
-        {u"\u01c5", u"\u01c6", -1},    // title-case digraphs stay as they are
-        {u"a", u"\u00e9", -1},
-        {u"\xd83c\xdf0e", u"\xd83c\xdf0f", -1},  // surrogate units compare as units
-    }));
+INSTANTIATE_TEST_SUITE_P(Table, CompareNamesTest,
+                         ValuesIn(std::vector<NameOrder>{
+                             {u"abc", u"ABC", 0},
+                             {u"a", u"B", -1},
+                             {u"ab", u"abc", -1},  // a shorter prefix first
+                             {u"", u"a", -1},
+                             {u"[", u"a", -1},  // '[' and '_' sort before letters, even upper-case ones
+                             {u"_", u"A", -1},
+                             {u"Z", u"_", 1},
+                             {u"a\u00e9", u"A\u00c9", 0},  // Latin-1 letters fold
+                             {u"\u03a3", u"\u03c3", 0},    // Greek sigma
+                             {u"\u0416", u"\u0436", 0},    // Cyrillic zhe
+                             {u"\u0130", u"i", 1},         // dotted capital I does not fold to ASCII
+                             {u"\u212a", u"k", 1},         // nor does the Kelvin sign
+                             {u"\u01c5", u"\u01c6", -1},   // title-case digraphs stay as they are
+                             {u"a", u"\u00e9", -1},
+                             {u"\xd83c\xdf0e", u"\xd83c\xdf0f", -1},  // surrogate units compare as units
+                         }));
 
 // --- Key API ---------------------------------------------------------------
 
@@ -151,21 +153,21 @@ TEST_P(RoundTripTest, SavesTheBytesItParsed) {
   const std::string& text = GetParam().text;
   Hive hive = MustParse(text);
   EXPECT_EQ(Save(hive), text);
-  DropSectionTexts(hive);  // every section written anew
+  internal::DropSectionTexts(hive);  // every section written anew
   EXPECT_EQ(Save(hive), text);
 }
 
 const std::string kControlNames = std::string(kMachineHead) + R"reg(
 [Control] 1690913106
 #time=1d9c4a2b3c4d5e6
-"ctl"="\a\b\t\n\v\f\r\e\1\0013\37)reg" + "\x7f" + R"reg(\0z"
+"ctl"="\a\b\t\n\v\f\r\e\1\0013\37)reg" +
+                                  "\x7f" + R"reg(\0z"
 "nul"="x\0y\0005"
 )reg";
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, RoundTripTest,
-    ValuesIn(std::vector<TextCase>{
-        {"Strings", std::string(kMachineHead) + R"reg(
+INSTANTIATE_TEST_SUITE_P(Table, RoundTripTest,
+                         ValuesIn(std::vector<TextCase>{
+                             {"Strings", std::string(kMachineHead) + R"reg(
 [Strings] 1690913106
 #time=1d9c4a2b3c4d5e6
 @="default"
@@ -174,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
 "Multi"=str(7):"one\0two\0"
 "Plain"="abc"
 )reg"},
-        {"HexForms", std::string(kMachineHead) + R"reg(
+                             {"HexForms", std::string(kMachineHead) + R"reg(
 [Hex] 1690913106
 #time=1d9c4a2b3c4d5e6
 "Binary"=hex:00,ff,10
@@ -191,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
 "StringOneByte"=hex(1):00
 "Type20000"=hex(20000):ab
 )reg"},
-        {"Wrapping", std::string(kMachineHead) + R"reg(
+                             {"Wrapping", std::string(kMachineHead) + R"reg(
 [Wrap] 1690913106
 #time=1d9c4a2b3c4d5e6
 "A"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\
@@ -202,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
 "q\"uote"=hex(b):00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,\
   14,15,16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27
 )reg"},
-        {"EscapedNames", std::string(kMachineHead) + R"reg(
+                             {"EscapedNames", std::string(kMachineHead) + R"reg(
 [Esc\\a\[b\]\\\xe9] 1690913106
 #time=1d9c4a2b3c4d5e6
 "[x]"="]["
@@ -215,8 +217,8 @@ INSTANTIATE_TEST_SUITE_P(
 #time=1d9c4a2b3c4d5e6
 "surrogates"="\xd83c\xdf0e"
 )reg"},
-        {"ControlCharacters", kControlNames},
-        {"ClassLinkEmpty", std::string(kMachineHead) + R"reg(
+                             {"ControlCharacters", kControlNames},
+                             {"ClassLinkEmpty", std::string(kMachineHead) + R"reg(
 [Classy] 1690913106
 #time=1d9c4a2b3c4d5e6
 #class="my \"class\""
@@ -233,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
 #link
 "SymbolicLinkValue"=hex(6):5c,00,52,00
 )reg"},
-        {"RootSection", std::string(kMachineHead) + R"reg(
+                             {"RootSection", std::string(kMachineHead) + R"reg(
 [] 1690913106
 #time=1d9c4a2b3c4d5e6
 "v"="root"
@@ -241,11 +243,11 @@ INSTANTIATE_TEST_SUITE_P(
 [Sub] 1699102524
 #time=1da0f1e2d3c4b5a
 )reg"},
-        {"EmptyRoot", std::string(kMachineHead) + R"reg(
+                             {"EmptyRoot", std::string(kMachineHead) + R"reg(
 [] 1690913106
 #time=1d9c4a2b3c4d5e6
 )reg"},
-        {"UserBranch32", R"reg(WINE REGISTRY Version 2
+                             {"UserBranch32", R"reg(WINE REGISTRY Version 2
 ;; All keys relative to REGISTRY\\User\\S-1-5-21-0-0-0-1000
 
 #arch=win32
@@ -254,8 +256,8 @@ INSTANTIATE_TEST_SUITE_P(
 #time=1d9c4a2b3c4d5e6
 "CursorSize"=dword:00000019
 )reg"},
-    }),
-    PrintName);
+                         }),
+                         PrintName);
 
 TEST(RoundTripTest, ParsedContentIsTheData) {
   const Hive hive = MustParse(std::string(kMachineHead) + R"reg(
@@ -284,9 +286,14 @@ TEST(RoundTripTest, ControlCharactersDecode) {
   const Hive hive = MustParse(kControlNames);
   const Key* key = Path(hive.root, {u"Control"});
   ASSERT_NE(key, nullptr);
-  const std::u16string ctl(u"\a\b\t\n\v\f\r\x1b\x01\x01" u"3\x1f\x7f\0z", 15);
+  const std::u16string ctl(
+      u"\a\b\t\n\v\f\r\x1b\x01\x01"
+      u"3\x1f\x7f\0z",
+      15);
   EXPECT_EQ(key->FindValue(u"ctl")->data, Utf16Z(ctl));
-  EXPECT_EQ(key->FindValue(u"nul")->data, Utf16Z(std::u16string(u"x\0y\0" u"5", 5)));
+  EXPECT_EQ(key->FindValue(u"nul")->data, Utf16Z(std::u16string(u"x\0y\0"
+                                                                u"5",
+                                                                5)));
 }
 
 std::string ReadData(const std::string& name) {
@@ -310,18 +317,19 @@ TEST_P(WineFileTest, SavesTheBytesItParsed) {
     const Key* key = pending.back();
     pending.pop_back();
     if (key->has_values() && !key->is_link() && !key->class_name()) {
-      EXPECT_TRUE(key->has_read_section_text()) << std::string(key->name().begin(), key->name().end());
+      EXPECT_TRUE(internal::HasReadSectionText(*key)) << std::string(key->name().begin(), key->name().end());
       ++kept;
     }
     for (const auto& child : key->subkeys()) pending.push_back(child.get());
   }
   EXPECT_GT(kept, 5u);
   EXPECT_EQ(Save(hive), text);
-  DropSectionTexts(hive);
+  internal::DropSectionTexts(hive);
   EXPECT_EQ(Save(hive), text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, WineFileTest, ValuesIn(std::vector<const char*>{"wine64_system.reg", "wine32_user.reg"}));
+INSTANTIATE_TEST_SUITE_P(Files, WineFileTest,
+                         ValuesIn(std::vector<const char*>{"wine64_system.reg", "wine32_user.reg"}));
 
 // --- Saving a tree built in code ---------------------------------------------
 
@@ -336,7 +344,7 @@ TEST(SaveTest, WritesWhatWineserverWrites) {
   alpha.SetValue(u"", 1, Utf16Z(u"default"));
   alpha.SetValue(u"_x", 3, {});
   alpha.SetValue(u"[y", 2, Utf16Z(u"%p%"));
-  software.AddSubkey(u"Zeta", kTime1);                   // empty: written
+  software.AddSubkey(u"Zeta", kTime1);                               // empty: written
   software.AddSubkey(u"_under", kTime1).AddSubkey(u"Leaf", kTime1);  // only a subkey: omitted
   software.AddSubkey(u"[br", kTime1).SetValue(u"v", 3, {1});
   Key& vol = software.AddSubkey(u"Volatile", kTime1);
@@ -403,7 +411,7 @@ TEST(SaveTest, AFileWithoutArchIsSavedAsWin32) {
     Hive hive = MustParse(head + options + body);
     EXPECT_EQ(hive.arch, Arch::kUnspecified);
     EXPECT_EQ(Save(hive), head + "\n#arch=win32\n" + body);
-    DropSectionTexts(hive);
+    internal::DropSectionTexts(hive);
     EXPECT_EQ(Save(hive), head + "\n#arch=win32\n" + body);
   }
   for (const char* arch : {"win32", "win64"}) {
@@ -444,7 +452,7 @@ TEST_P(NormaliseTest, ParsesAndSavesAsWineserver) {
   const NormaliseCase& c = GetParam();
   Hive hive = MustParse(std::string(kMachineHead) + c.input);
   EXPECT_EQ(Save(hive), std::string(kMachineHead) + c.saved);
-  DropSectionTexts(hive);  // no text kept from the file that Save would not write
+  internal::DropSectionTexts(hive);  // no text kept from the file that Save would not write
   EXPECT_EQ(Save(hive), std::string(kMachineHead) + c.saved);
 }
 
@@ -460,11 +468,14 @@ INSTANTIATE_TEST_SUITE_P(
          "  [K] 1690913106\n\t#time=1d9c4a2b3c4d5e6\n   \"a\"  =  \"x\"\n @ =dword:1\n",
          std::string(kSaved) + "@=dword:00000001\n\"a\"=\"x\"\n"},
         {"StrTag", std::string(kSection) + "\"a\"=str:\"x\"\n", std::string(kSaved) + "\"a\"=\"x\"\n"},
-        {"ShortDwords", std::string(kSection) + "\"a\"=dword:1\n\"b\"=dword:  ff\n\"c\"=dword:0x10\n\"d\"=dword:FFFFFFFF\n",
-         std::string(kSaved) + "\"a\"=dword:00000001\n\"b\"=dword:000000ff\n\"c\"=dword:00000010\n\"d\"=dword:ffffffff\n"},
+        {"ShortDwords",
+         std::string(kSection) + "\"a\"=dword:1\n\"b\"=dword:  ff\n\"c\"=dword:0x10\n\"d\"=dword:FFFFFFFF\n",
+         std::string(kSaved) +
+             "\"a\"=dword:00000001\n\"b\"=dword:000000ff\n\"c\"=dword:00000010\n\"d\"=dword:ffffffff\n"},
         {"UnsortedSectionsAndValues",
          "[b] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"z\"=\"1\"\n\"Y\"=\"2\"\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n",
-         "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[b] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"Y\"=\"2\"\n\"z\"=\"1\"\n"},
+         "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[b] "
+         "1690913106\n#time=1d9c4a2b3c4d5e6\n\"Y\"=\"2\"\n\"z\"=\"1\"\n"},
         {"DuplicateSectionsMerge",
          "[Dup] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"x\"=\"1\"\n\"keep\"=\"k\"\n"
          "[DUP] 1699102524\n#time=1da0f1e2d3c4b5a\n\"X\"=\"3\"\n\"y\"=\"2\"\n",
@@ -481,50 +492,66 @@ INSTANTIATE_TEST_SUITE_P(
         {"TimeWinsOverSeconds", "[K] 5\n#time=1D9C4A2B3C4D5E6\n", kSaved},
         {"ArchAfterFirstKeyIgnored", std::string(kSection) + "#arch=win32\n", kSaved},
         {"EmptyTypeNumber", std::string(kSection) + "\"a\"=hex():00\n", std::string(kSaved) + "\"a\"=hex(0):00\n"},
-        {"KeyWithOnlySubkeysDropped", "[P] 1690913106\n#time=1d9c4a2b3c4d5e6\n[P\\\\C] 1690913106\n#time=1d9c4a2b3c4d5e6\n",
+        {"KeyWithOnlySubkeysDropped",
+         "[P] 1690913106\n#time=1d9c4a2b3c4d5e6\n[P\\\\C] 1690913106\n#time=1d9c4a2b3c4d5e6\n",
          "\n[P\\\\C] 1690913106\n#time=1d9c4a2b3c4d5e6\n"},
         {"EmptyPathElementsSkipped", "[\\\\P\\\\\\\\C\\\\] 1690913106\n#time=1d9c4a2b3c4d5e6\n",
          "\n[P\\\\C] 1690913106\n#time=1d9c4a2b3c4d5e6\n"},
         {"RawUtf8Decoded", std::string(kSection) + "\"a\"=\"caf\xc3\xa9 \xf0\x9f\x8c\x8e\"\n",
          std::string(kSaved) + "\"a\"=\"caf\\xe9 \\xd83c\\xdf0e\"\n"},
-        {"InvalidUtf8Dropped", std::string(kSection) + "\"a\"=\"a\xff" "b\xe2\x82" "c\xc0\xaf" "d\"\n",
+        {"InvalidUtf8Dropped",
+         std::string(kSection) + "\"a\"=\"a\xff"
+                                 "b\xe2\x82"
+                                 "c\xc0\xaf"
+                                 "d\"\n",
          std::string(kSaved) + "\"a\"=\"abcd\"\n"},
         {"UnknownEscapesStandForThemselves", std::string(kSection) + "\"a\"=\"\\q\\]\\x\"\n",
          std::string(kSaved) + "\"a\"=\"q]x\"\n"},
-        {"TrailingNulOfNameNotWritten", std::string(kSection) + "\"n\\0\"=\"x\"\n", std::string(kSaved) + "\"n\"=\"x\"\n"},
+        {"TrailingNulOfNameNotWritten", std::string(kSection) + "\"n\\0\"=\"x\"\n",
+         std::string(kSaved) + "\"n\"=\"x\"\n"},
         // Lines that look like what Save writes but are not, one by one.
         {"BlankLineBetweenValues", std::string(kSection) + "\"a\"=\"x\"\n\n\"b\"=\"y\"\n",
          std::string(kSaved) + "\"a\"=\"x\"\n\"b\"=\"y\"\n"},
         {"CommentBetweenValues", std::string(kSection) + "\"a\"=\"x\"\n;\n\"b\"=\"y\"\n",
          std::string(kSaved) + "\"a\"=\"x\"\n\"b\"=\"y\"\n"},
-        {"ValueBeforeTime", "[K] 1690913106\n\"a\"=\"x\"\n#time=1d9c4a2b3c4d5e6\n", std::string(kSaved) + "\"a\"=\"x\"\n"},
-        {"BlankAfterHeader", "[K] 1690913106 \n#time=1d9c4a2b3c4d5e6\n\"a\"=\"x\"\n", std::string(kSaved) + "\"a\"=\"x\"\n"},
-        {"TimeWithLeadingZero", "[K] 1690913106\n#time=01d9c4a2b3c4d5e6\n\"a\"=\"x\"\n", std::string(kSaved) + "\"a\"=\"x\"\n"},
-        {"SecondsDisagreeWithTime", "[K] 1690913107\n#time=1d9c4a2b3c4d5e6\n\"a\"=\"x\"\n", std::string(kSaved) + "\"a\"=\"x\"\n"},
+        {"ValueBeforeTime", "[K] 1690913106\n\"a\"=\"x\"\n#time=1d9c4a2b3c4d5e6\n",
+         std::string(kSaved) + "\"a\"=\"x\"\n"},
+        {"BlankAfterHeader", "[K] 1690913106 \n#time=1d9c4a2b3c4d5e6\n\"a\"=\"x\"\n",
+         std::string(kSaved) + "\"a\"=\"x\"\n"},
+        {"TimeWithLeadingZero", "[K] 1690913106\n#time=01d9c4a2b3c4d5e6\n\"a\"=\"x\"\n",
+         std::string(kSaved) + "\"a\"=\"x\"\n"},
+        {"SecondsDisagreeWithTime", "[K] 1690913107\n#time=1d9c4a2b3c4d5e6\n\"a\"=\"x\"\n",
+         std::string(kSaved) + "\"a\"=\"x\"\n"},
         {"NoNewlineAtTheEnd", std::string(kSection) + "\"a\"=\"x\"", std::string(kSaved) + "\"a\"=\"x\"\n"},
         {"SameValueTwice", std::string(kSection) + "\"a\"=\"1\"\n\"A\"=\"2\"\n", std::string(kSaved) + "\"a\"=\"2\"\n"},
-        {"UnnamedValueNotFirst", std::string(kSection) + "\"a\"=\"1\"\n@=\"2\"\n", std::string(kSaved) + "@=\"2\"\n\"a\"=\"1\"\n"},
+        {"UnnamedValueNotFirst", std::string(kSection) + "\"a\"=\"1\"\n@=\"2\"\n",
+         std::string(kSaved) + "@=\"2\"\n\"a\"=\"1\"\n"},
         {"EscapedAscii", std::string(kSection) + "\"\\x41\"=\"\\x62\\101\"\n", std::string(kSaved) + "\"A\"=\"bA\"\n"},
         {"ShortEscapeBeforeHexDigit", std::string(kSection) + "\"a\"=\"\\xe9\\x0041\"\n",
          std::string(kSaved) + "\"a\"=\"\\x00e9A\"\n"},
         {"UpperCaseEscape", std::string(kSection) + "\"a\"=\"\\xE9\"\n", std::string(kSaved) + "\"a\"=\"\\xe9\"\n"},
         {"HexOfAString", std::string(kSection) + "\"a\"=hex(1):41,00,00,00\n\"b\"=hex(2):00,00\n",
          std::string(kSaved) + "\"a\"=\"A\"\n\"b\"=str(2):\"\"\n"},
-        {"HexOfADword", std::string(kSection) + "\"a\"=hex(4):01,00,00,00\n", std::string(kSaved) + "\"a\"=dword:00000001\n"},
+        {"HexOfADword", std::string(kSection) + "\"a\"=hex(4):01,00,00,00\n",
+         std::string(kSaved) + "\"a\"=dword:00000001\n"},
         {"NumberedBinaryTag", std::string(kSection) + "\"a\"=hex(3):01\n\"b\"=hex(0x5):02\n",
          std::string(kSaved) + "\"a\"=hex:01\n\"b\"=hex(5):02\n"},
-        {"UpperCaseDwordDigits", std::string(kSection) + "\"a\"=dword:0000ABCD\n", std::string(kSaved) + "\"a\"=dword:0000abcd\n"},
+        {"UpperCaseDwordDigits", std::string(kSection) + "\"a\"=dword:0000ABCD\n",
+         std::string(kSaved) + "\"a\"=dword:0000abcd\n"},
         {"SectionAgainAfterItsSubkey",
          "[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"x\"=\"1\"\n[A\\\\B] 1690913106\n#time=1d9c4a2b3c4d5e6\n"
          "[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"y\"=\"2\"\n",
-         "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"x\"=\"1\"\n\"y\"=\"2\"\n\n[A\\\\B] 1690913106\n#time=1d9c4a2b3c4d5e6\n"},
-        {"EmptySectionAgain", "[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"y\"=\"2\"\n",
+         "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"x\"=\"1\"\n\"y\"=\"2\"\n\n[A\\\\B] "
+         "1690913106\n#time=1d9c4a2b3c4d5e6\n"},
+        {"EmptySectionAgain",
+         "[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"y\"=\"2\"\n",
          "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"y\"=\"2\"\n"},
     }),
     PrintNormalise);
 
 TEST(ParseTest, BranchAndArchFromTheHeader) {
-  const Hive hive = MustParse("WINE REGISTRY Version 2\r\n;; All keys relative to REGISTRY\\\\User\\\\.Default\r\n\r\n#arch=win32\r\n");
+  const Hive hive = MustParse(
+      "WINE REGISTRY Version 2\r\n;; All keys relative to REGISTRY\\\\User\\\\.Default\r\n\r\n#arch=win32\r\n");
   EXPECT_EQ(hive.branch, u"REGISTRY\\User\\.Default");
   EXPECT_EQ(hive.arch, Arch::kWin32);
   const Hive bare = MustParse("WINE REGISTRY Version 2\n[A] 1\n#arch=win64\n");
@@ -555,7 +582,8 @@ TEST(ParseTest, TimesFollowWineserver) {
 }
 
 TEST(ParseTest, ClassLinkAndDuplicateClass) {
-  const Hive hive = MustParse(std::string(kMachineHead) + "[K]\n#class=\"one\"\n#link\n#class=\"t\\\"wo\"\n[L]\n#class=\"\"\n");
+  const Hive hive =
+      MustParse(std::string(kMachineHead) + "[K]\n#class=\"one\"\n#link\n#class=\"t\\\"wo\"\n[L]\n#class=\"\"\n");
   const Key* k = Path(hive.root, {u"K"});
   ASSERT_NE(k, nullptr);
   EXPECT_TRUE(k->is_link());
@@ -587,7 +615,7 @@ TEST_P(CorruptTest, RefusedWithLineAndWording) {
   EXPECT_EQ(error.message, c.message);
 }
 
-const std::string kHead(kMachineHead);  // 4 lines: the body starts on line 5
+const std::string kHead(kMachineHead);     // 4 lines: the body starts on line 5
 const std::string kKey = kHead + "[K]\n";  // the body starts on line 6
 
 INSTANTIATE_TEST_SUITE_P(
@@ -599,13 +627,15 @@ INSTANTIATE_TEST_SUITE_P(
         {"BlankFirstLine", "\nWINE REGISTRY Version 2\n", 1, "expected 'WINE REGISTRY Version 2', found an empty line"},
         {"UnknownArch", "WINE REGISTRY Version 2\n#arch=win16\n", 2,
          "expected 'win32' or 'win64' after '#arch=', found 'win16'"},
-        {"MismatchedArch", kHead + "#arch=win32\n", 5, "expected the architecture given before, 'win64', found 'win32'"},
+        {"MismatchedArch", kHead + "#arch=win32\n", 5,
+         "expected the architecture given before, 'win64', found 'win32'"},
         {"UnterminatedKey", kHead + "[Software\\\\Wine\n", 5, "expected ']' after the key name, found end of line"},
         {"KeyEndsInEscape", kHead + "[Software\\]\n", 5, "expected ']' after the key name, found end of line"},
         {"TextAfterKey", kHead + "[A]B] 12\n", 5, "expected the end of the line after the key's time stamp, found 'B'"},
         {"ValueBeforeKey", kHead + "\"a\"=\"b\"\n", 5, "expected a '[key]' line before the first value, found '\"'"},
         {"UnnamedValueBeforeKey", kHead + "@=\"b\"\n", 5, "expected a '[key]' line before the first value, found '@'"},
-        {"UnrecognizedInput", kKey + "x=1\n", 6, "expected '[', '@', '\"', '#' or ';' at the start of a line, found 'x'"},
+        {"UnrecognizedInput", kKey + "x=1\n", 6,
+         "expected '[', '@', '\"', '#' or ';' at the start of a line, found 'x'"},
         {"NoEquals", kKey + "\"a\"x\n", 6, "expected '=' after the value name, found 'x'"},
         {"NoEqualsAtEnd", kKey + "@\n", 6, "expected '=' after the value name, found end of line"},
         {"UnterminatedName", kKey + "\"a=\"b\n", 6, "expected '=' after the value name, found 'b'"},
@@ -616,19 +646,24 @@ INSTANTIATE_TEST_SUITE_P(
          "expected a value type ('\"', 'str:', 'str(2):', 'str(7):', 'hex:', 'hex(N):' or 'dword:'), found 'H'"},
         {"BadTypeNumber", kKey + "\"a\"=hex(1:01\n", 6, "expected '):' after the type number of 'hex(', found ':'"},
         {"UnterminatedString", kKey + "\"a\"=\"abc\n", 6, "expected '\"' at the end of the string, found end of line"},
-        {"TextAfterString", kKey + "\"a\"=\"abc\"def\"\n", 6, "expected the end of the line after the string, found 'd'"},
+        {"TextAfterString", kKey + "\"a\"=\"abc\"def\"\n", 6,
+         "expected the end of the line after the string, found 'd'"},
         {"BadHexDigit", kKey + "\"a\"=hex:01,0g\n", 6, "expected a hex byte, ',' or '\\' in hex data, found 'g'"},
         {"DoubleComma", kKey + "\"a\"=hex:01,,02\n", 6, "expected a hex byte, ',' or '\\' in hex data, found ','"},
         {"ByteTooLarge", kKey + "\"a\"=hex:123\n", 6, "expected a byte of at most two hex digits, found '123'"},
         {"BadHexOnContinuation", kKey + "\"a\"=hex:01,\\\n  02,zz\n", 7,
          "expected a hex byte, ',' or '\\' in hex data, found 'z'"},
-        {"ContinuationAtEnd", kKey + "\"a\"=hex:01,\\\n", 6, "expected a continuation line after '\\', found end of file"},
-        {"TextAfterBackslash", kKey + "\"a\"=hex:01,\\ 02\n  03\n", 6, "expected the end of the line after '\\', found '0'"},
+        {"ContinuationAtEnd", kKey + "\"a\"=hex:01,\\\n", 6,
+         "expected a continuation line after '\\', found end of file"},
+        {"TextAfterBackslash", kKey + "\"a\"=hex:01,\\ 02\n  03\n", 6,
+         "expected the end of the line after '\\', found '0'"},
         {"BadDword", kKey + "\"a\"=dword:xyz\n", 6, "expected hex digits after 'dword:', found 'x'"},
         {"EmptyDword", kKey + "\"a\"=dword:\n", 6, "expected hex digits after 'dword:', found end of line"},
         {"NegativeDword", kKey + "\"a\"=dword:-1\n", 6, "expected hex digits after 'dword:', found '-'"},
-        {"DwordTooLong", kKey + "\"a\"=dword:123456789\n", 6, "expected at most 32 bits after 'dword:', found '123456789'"},
-        {"TextAfterDword", kKey + "\"a\"=dword:0000001g\n", 6, "expected the end of the line after the dword, found 'g'"},
+        {"DwordTooLong", kKey + "\"a\"=dword:123456789\n", 6,
+         "expected at most 32 bits after 'dword:', found '123456789'"},
+        {"TextAfterDword", kKey + "\"a\"=dword:0000001g\n", 6,
+         "expected the end of the line after the dword, found 'g'"},
         {"ClassWithoutQuote", kKey + "#class=abc\n", 6, "expected '\"' after '#class=', found 'a'"},
         {"UnterminatedClass", kKey + "#class=\"abc\n", 6, "expected '\"' after the class name, found end of line"},
         {"NulByte", kKey + std::string("\"a\"=\"b\0c\"\n", 10), 6, "expected text, found a NUL byte"},
@@ -665,11 +700,34 @@ TEST(CorruptTest, LongestValueNameAccepted) {
 
 TEST(RobustnessTest, HostileInputNeverCrashes) {
   const std::vector<std::string> bodies = {
-      "[", "[\\", "[\\x", "[\\7", "[\xf0", "[\xf0\x9f", "[\xe2\x82]", "[a]\n\"", "[a]\n\"\\", "[a]\n\"a\"=\"\\x",
-      "[a]\n\"a\"=\"\\", "[a]\n\"a\"=hex(", "[a]\n\"a\"=hex(ffffffffffffffffffff):", "[a]\n\"a\"=hex:0x", "[a]\n\"a\"=hex:,",
-      "[a]\n#time=ffffffffffffffffffffffff", "[a]\n#time=8000000000000000\n\"v\"=\"x\"", "[a]\n#class=\"", "[a]\n#class=",
-      "[a] 99999999999999999999999", "[a] -5", "[a] +", "[\\0x]\n\"v\"=\"r\"", "[a]\n\"a\"=str(2):\"\xff\xff\xff",
-      "[a]\n@", "[a]\n\"a\"=hex:01,\\", "#arch=", "[a]\n\"\\x\xf4\x90\x80\x80\"=\"\"",
+      "[",
+      "[\\",
+      "[\\x",
+      "[\\7",
+      "[\xf0",
+      "[\xf0\x9f",
+      "[\xe2\x82]",
+      "[a]\n\"",
+      "[a]\n\"\\",
+      "[a]\n\"a\"=\"\\x",
+      "[a]\n\"a\"=\"\\",
+      "[a]\n\"a\"=hex(",
+      "[a]\n\"a\"=hex(ffffffffffffffffffff):",
+      "[a]\n\"a\"=hex:0x",
+      "[a]\n\"a\"=hex:,",
+      "[a]\n#time=ffffffffffffffffffffffff",
+      "[a]\n#time=8000000000000000\n\"v\"=\"x\"",
+      "[a]\n#class=\"",
+      "[a]\n#class=",
+      "[a] 99999999999999999999999",
+      "[a] -5",
+      "[a] +",
+      "[\\0x]\n\"v\"=\"r\"",
+      "[a]\n\"a\"=str(2):\"\xff\xff\xff",
+      "[a]\n@",
+      "[a]\n\"a\"=hex:01,\\",
+      "#arch=",
+      "[a]\n\"\\x\xf4\x90\x80\x80\"=\"\"",
   };
   for (const std::string& body : bodies) {
     ParseError error;
@@ -743,22 +801,46 @@ TEST_P(ChangedHiveTest, SavesAsAFreshTree) {
 INSTANTIATE_TEST_SUITE_P(
     Changes, ChangedHiveTest,
     ValuesIn(std::vector<ChangeCase>{
-        {"SetValueNew", [](Hive& h) { At(h, {u"A"}).SetValue(u"y", 4, {2, 0, 0, 0}); }, "\"y\"=dword:00000002\n"},
-        {"SetValueReplace", [](Hive& h) { At(h, {u"A", u"B"}).SetValue(u"BIN", 3, {0xff}); }, "\"bin\"=hex:ff\n"},
-        {"RemoveValue", [](Hive& h) { EXPECT_TRUE(At(h, {u"A", u"B"}).RemoveValue(u"bin")); }, ""},
+        {"SetValueNew",
+         [](Hive& h) {
+           At(h, {u"A"}).SetValue(u"y", 4, {2, 0, 0, 0});
+         },
+         "\"y\"=dword:00000002\n"},
+        {"SetValueReplace",
+         [](Hive& h) {
+           At(h, {u"A", u"B"}).SetValue(u"BIN", 3, {0xff});
+         },
+         "\"bin\"=hex:ff\n"},
+        {"RemoveValue",
+         [](Hive& h) {
+           EXPECT_TRUE(At(h, {u"A", u"B"}).RemoveValue(u"bin"));
+         },
+         ""},
         // Its only value gone, a key with a subkey is no longer written.
         {"RemoveLastValue", [](Hive& h) { EXPECT_TRUE(At(h, {u"A"}).RemoveValue(u"x")); }, ""},
         {"SetModif", [](Hive& h) { At(h, {u"C"}).set_modif(kTime1 + 10 * 10000000); }, "[C] 1690913116\n"},
-        {"SetClassName", [](Hive& h) { At(h, {u"A", u"B"}).set_class_name(u"new"); }, "#class=\"new\"\n"},
+        {"SetClassName",
+         [](Hive& h) {
+           At(h, {u"A", u"B"}).set_class_name(u"new");
+         },
+         "#class=\"new\"\n"},
         {"ClearClassName", [](Hive& h) { At(h, {u"C"}).set_class_name(std::nullopt); }, ""},
         {"SetLink", [](Hive& h) { At(h, {u"A"}).set_link(true); }, "#time=1d9c4a2b3c4d5e6\n#link\n\"x\"="},
         {"ClearLink", [](Hive& h) { At(h, {u"D"}).set_link(false); }, ""},
-        {"SetVolatile", [](Hive& h) { At(h, {u"A", u"B"}).set_volatile(true); }, ""},
+        {"SetVolatile",
+         [](Hive& h) {
+           At(h, {u"A", u"B"}).set_volatile(true);
+         },
+         ""},
         {"SetVolatileOnParent", [](Hive& h) { At(h, {u"A"}).set_volatile(true); }, ""},
         {"AddSubkey", [](Hive& h) { At(h, {u"C"}).AddSubkey(u"New", kTime1).SetValue(u"", 1, Utf16Z(u"n")); },
          "[C\\\\New] 1690913106\n"},
         // A leaf without values is written; once it has a subkey it is implied.
-        {"AddSubkeyToImpliedLeaf", [](Hive& h) { At(h, {u"E", u"F"}).AddSubkey(u"G", kTime1); }, "[E\\\\F\\\\G] 1690913106\n"},
+        {"AddSubkeyToImpliedLeaf",
+         [](Hive& h) {
+           At(h, {u"E", u"F"}).AddSubkey(u"G", kTime1);
+         },
+         "[E\\\\F\\\\G] 1690913106\n"},
         // Its subkey gone, a key without values is written again.
         {"RemoveSubkey", [](Hive& h) { EXPECT_TRUE(At(h, {u"E"}).RemoveSubkey(u"f")); }, "[E] 1690913106\n"},
         {"ReplaceRoot", [](Hive& h) { h.root = std::move(At(h, {u"A"})); }, "[B] 1690913106\n"},
@@ -772,38 +854,38 @@ TEST(ChangedHiveTest, KeepsTheTextOfUnchangedKeysOnly) {
   Key& c = At(hive, {u"C"});
   // Sections in the form Save writes keep the text read; a #class line is
   // parsed at once.
-  EXPECT_TRUE(a.has_read_section_text());
-  EXPECT_TRUE(b.has_read_section_text());
-  EXPECT_FALSE(c.has_section_text());
+  EXPECT_TRUE(internal::HasReadSectionText(a));
+  EXPECT_TRUE(internal::HasReadSectionText(b));
+  EXPECT_FALSE(internal::HasSectionText(c));
   Save(hive);
-  EXPECT_TRUE(a.has_section_text());
-  EXPECT_TRUE(b.has_section_text());
+  EXPECT_TRUE(internal::HasSectionText(a));
+  EXPECT_TRUE(internal::HasSectionText(b));
   b.SetValue(u"z", 4, {0, 0, 0, 0});
-  EXPECT_FALSE(b.has_section_text());
-  EXPECT_TRUE(a.has_section_text());
+  EXPECT_FALSE(internal::HasSectionText(b));
+  EXPECT_TRUE(internal::HasSectionText(a));
   c.set_modif(c.modif());  // no change: the text stays
-  EXPECT_TRUE(c.has_section_text());
+  EXPECT_TRUE(internal::HasSectionText(c));
   c.set_link(false);
-  EXPECT_TRUE(c.has_section_text());
+  EXPECT_TRUE(internal::HasSectionText(c));
   c.set_link(true);
-  EXPECT_FALSE(c.has_section_text());
+  EXPECT_FALSE(internal::HasSectionText(c));
   EXPECT_FALSE(b.RemoveValue(u"absent"));
   b.SectionText();
   EXPECT_FALSE(b.RemoveValue(u"absent"));
-  EXPECT_TRUE(b.has_section_text());
+  EXPECT_TRUE(internal::HasSectionText(b));
   EXPECT_THAT(Save(hive), ::testing::HasSubstr("\"z\"=dword:00000000\n"));
   // A moved key takes its text with it; the key moved from keeps none.
   Key key(u"K", kTime1);
   key.SetValue(u"v", 4, {1, 0, 0, 0});
   const std::string kept(key.SectionText());
   Key moved(std::move(key));
-  EXPECT_TRUE(moved.has_section_text());
-  EXPECT_FALSE(key.has_section_text());
+  EXPECT_TRUE(internal::HasSectionText(moved));
+  EXPECT_FALSE(internal::HasSectionText(key));
   EXPECT_EQ(moved.SectionText(), kept);
   Key assigned;
   assigned = std::move(moved);
-  EXPECT_TRUE(assigned.has_section_text());
-  EXPECT_FALSE(moved.has_section_text());
+  EXPECT_TRUE(internal::HasSectionText(assigned));
+  EXPECT_FALSE(internal::HasSectionText(moved));
   EXPECT_EQ(assigned.SectionText(), kept);
   EXPECT_EQ(kept, "] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"v\"=dword:00000001\n");
 }
@@ -814,17 +896,17 @@ TEST(ChangedHiveTest, KeepsTheTextOfUnchangedKeysOnly) {
 TEST(FoldedHiveTest, SubkeysAreMadeWhenFirstAskedFor) {
   const std::string text = ReadData("wine64_system.reg");
   Hive hive = MustParse(text);
-  EXPECT_TRUE(hive.root.has_folded_subkeys());
+  EXPECT_TRUE(internal::HasFoldedSubkeys(hive.root));
   EXPECT_TRUE(hive.root.has_subkeys());
   Key* software = hive.root.FindSubkey(u"SOFTWARE");
   ASSERT_NE(software, nullptr);
   EXPECT_EQ(software->name(), u"Software");
-  EXPECT_FALSE(hive.root.has_folded_subkeys());
-  EXPECT_TRUE(software->has_folded_subkeys());
+  EXPECT_FALSE(internal::HasFoldedSubkeys(hive.root));
+  EXPECT_TRUE(internal::HasFoldedSubkeys(*software));
   EXPECT_EQ(Save(hive), text);
   // Opening every key gives the same tree, written anew.
-  DropSectionTexts(hive);
-  EXPECT_FALSE(software->has_folded_subkeys());
+  internal::DropSectionTexts(hive);
+  EXPECT_FALSE(internal::HasFoldedSubkeys(*software));
   EXPECT_EQ(Save(hive), text);
 }
 
@@ -834,7 +916,7 @@ TEST(FoldedHiveTest, TimesAndLinksOfKeysMadeLater) {
                            "\n[A\\\\C] 1699102524\n#time=1da0f1e2d3c4b5a\n#link\n\"SymbolicLinkValue\"=hex(6):41,00\n"
                            "\n[D] 1699102524\n#time=1da0f1e2d3c4b5a\n";
   const Hive hive = MustParse(text);
-  EXPECT_TRUE(hive.root.has_folded_subkeys());
+  EXPECT_TRUE(internal::HasFoldedSubkeys(hive.root));
   const Key* a = Path(hive.root, {u"A"});
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->modif(), kTime1);  // a key without a section: the time of its first subkey's
@@ -850,17 +932,17 @@ TEST(FoldedHiveTest, TimesAndLinksOfKeysMadeLater) {
 // Files not in that form or order take the full parse, with the same result.
 TEST(FoldedHiveTest, OtherFilesAreParsedAtOnce) {
   for (const std::string body : {
-           "\n[B] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n",    // order
-           "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n",    // twice
+           "\n[B] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n",       // order
+           "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n",       // twice
            "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[a\\\\B] 1690913106\n#time=1d9c4a2b3c4d5e6\n",  // spelling
            "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[A\\\\B] 1690913106\n#time=1d9c4a2b3c4d5e6\n",  // bare parent
            "\n[A] 1690913106\n#time=1d9c4a2b3c4d5e6\n#class=\"c\"\n",
            "\n[A] 1690913106\n#time=0\n",
        }) {
     Hive hive = MustParse(kHead + body);
-    EXPECT_FALSE(hive.root.has_folded_subkeys()) << body;
+    EXPECT_FALSE(internal::HasFoldedSubkeys(hive.root)) << body;
     const std::string saved = Save(hive);
-    DropSectionTexts(hive);
+    internal::DropSectionTexts(hive);
     EXPECT_EQ(Save(hive), saved) << body;
   }
 }
@@ -953,4 +1035,4 @@ TEST(PerformanceTest, ManyKeysScaleLinearly) {
 }
 
 }  // namespace
-}  // namespace plat::posix
+}  // namespace winereg

@@ -1,0 +1,71 @@
+// errno to Win32 statuses, for every caller of the store.
+#include "winereg/errors.h"
+
+#include <cerrno>
+#include <cstdio>
+
+namespace winereg {
+
+LONG StatusFromErrno(int error, ErrnoUse use) {
+  switch (use) {
+    case ErrnoUse::kOpenFile:
+      switch (error) {
+        case ENOENT:
+          return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+          return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+          return ERROR_ACCESS_DENIED;
+        case ETXTBSY:
+        case EBUSY:
+          return ERROR_SHARING_VIOLATION;
+        case EMFILE:
+        case ENFILE:
+          return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOMEM:
+          return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+          return ERROR_GEN_FAILURE;
+      }
+    case ErrnoUse::kListDirectory:
+      return error == EACCES || error == EPERM ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
+    case ErrnoUse::kOpenRegistry:
+      return error == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTREAD;
+    case ErrnoUse::kUsePrefix:
+      return error == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
+    case ErrnoUse::kSave:
+      break;
+  }
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_WRITE_FAULT;
+  }
+}
+
+}  // namespace winereg
+
+namespace winereg {
+
+LONG Report(const Status& status) {
+  if (!status.ok() && !status.message.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", status.message.c_str());
+    std::fflush(stderr);
+  }
+  return status.code;
+}
+
+}  // namespace winereg

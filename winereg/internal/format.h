@@ -1,0 +1,28 @@
+// The file format's constants and the pieces of text Save writes, shared by
+// the writer and by the reader, which keeps text only when it is exactly that.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "winereg/model.h"
+
+namespace winereg::internal {
+
+inline constexpr std::int64_t kTicksPerSecond = 10000000;
+inline constexpr std::int64_t kTicks1601To1970 = std::int64_t{86400} * (369 * 365 + 89) * kTicksPerSecond;
+inline constexpr std::size_t kMaxValueNameLength = 16383;
+inline constexpr std::size_t kMaxKeyNameLength = 256;  // wineserver's limit for one key name
+inline constexpr char kHeader[] = "WINE REGISTRY Version 2";
+inline constexpr char kBranchPrefix[] = ";; All keys relative to ";
+
+// One value line (and its continuations) as Save writes it.
+void DumpValue(std::string& out, const Value& value);
+// The start of a key's section after its path: "] ", the header's seconds
+// and #time.
+void DumpSectionHead(std::string& out, std::int64_t time);
+// A key's section after its path: the head, #class, #link and the values.
+void DumpSection(std::string& out, const Key& key);
+
+}  // namespace winereg::internal

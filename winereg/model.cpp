@@ -1,0 +1,152 @@
+// Keys and values: sorted lookups, changes, and the parts made on demand.
+#include "winereg/model.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <new>
+#include <utility>
+
+#include "winereg/escape.h"
+#include "winereg/internal/format.h"
+#include "winereg/internal/reader.h"
+
+namespace winereg {
+namespace {
+
+template <typename T, typename NameOf>
+typename std::vector<T>::const_iterator LowerBound(const std::vector<T>& items, std::u16string_view name,
+                                                   NameOf name_of) {
+  return std::lower_bound(items.begin(), items.end(), name,
+                          [&](const T& item, std::u16string_view n) { return CompareNames(name_of(item), n) < 0; });
+}
+
+const std::u16string& KeyName(const std::unique_ptr<Key>& k) { return k->name(); }
+const std::u16string& ValueName(const Value& v) { return v.name; }
+
+}  // namespace
+
+std::int64_t CurrentFileTime() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * internal::kTicksPerSecond + ts.tv_nsec / 100 +
+         internal::kTicks1601To1970;
+}
+
+Key::~Key() {
+  // Iterative, so that a very deep tree cannot exhaust the stack.
+  std::vector<std::unique_ptr<Key>> pending = std::move(subkeys_);
+  while (!pending.empty()) {
+    std::unique_ptr<Key> key = std::move(pending.back());
+    pending.pop_back();
+    for (std::unique_ptr<Key>& child : key->subkeys_) pending.push_back(std::move(child));
+    key->subkeys_.clear();
+  }
+}
+
+Key& Key::operator=(Key&& other) noexcept {
+  if (this == &other) return *this;
+  Key taken(std::move(other));  // before the old subtree, which may hold `other`, goes
+  this->~Key();
+  new (this) Key(std::move(taken));
+  return *this;
+}
+
+std::string_view Key::SavedName() const {
+  internal::KeyState::Marks& marks = state_.marks.value;
+  if (!marks.saved_name_valid) {
+    state_.saved_name.clear();
+    DumpString(state_.saved_name, std::u16string_view(name_), kPlainInBrackets);
+    marks.saved_name_valid = true;
+  }
+  return state_.saved_name;
+}
+
+std::string_view Key::SectionText() const {
+  internal::KeyState::Marks& marks = state_.marks.value;
+  if (!marks.section_valid) {
+    state_.section.clear();
+    internal::DumpSection(state_.section, *this);
+    marks.section_valid = true;
+    marks.section_is_read = false;
+  }
+  return marks.section_is_read ? marks.read_section : std::string_view(state_.section);
+}
+
+void Key::LoadValues() const {
+  if (state_.marks->raw_values.empty()) return;
+  const std::string_view lines = std::exchange(state_.marks->raw_values, {});
+  // The lines were checked when the file was parsed.
+  if (!internal::ParseValueLines(lines, &values_)) std::abort();
+}
+
+void Key::DropSectionText() {
+  LoadValues();
+  state_.Changed();
+}
+
+Key* Key::FindSubkey(std::u16string_view name) const {
+  Unfold();
+  auto it = LowerBound(subkeys_, name, KeyName);
+  if (it != subkeys_.end() && CompareNames((*it)->name(), name) == 0) return it->get();
+  return nullptr;
+}
+
+Key& Key::AddSubkey(std::u16string_view name, std::int64_t modif, bool* created) {
+  Unfold();
+  if (created) *created = true;
+  if (subkeys_.empty() || CompareNames(subkeys_.back()->name(), name) < 0) {
+    subkeys_.push_back(std::make_unique<Key>(std::u16string(name), modif));
+    return *subkeys_.back();
+  }
+  auto it = LowerBound(subkeys_, name, KeyName);
+  if (it != subkeys_.end() && CompareNames((*it)->name(), name) == 0) {
+    if (created) *created = false;
+    return **it;
+  }
+  auto pos = subkeys_.begin() + (it - subkeys_.cbegin());
+  return **subkeys_.insert(pos, std::make_unique<Key>(std::u16string(name), modif));
+}
+
+bool Key::RemoveSubkey(std::u16string_view name) {
+  Unfold();
+  auto it = LowerBound(subkeys_, name, KeyName);
+  if (it == subkeys_.end() || CompareNames((*it)->name(), name) != 0) return false;
+  subkeys_.erase(it);
+  return true;
+}
+
+const Value* Key::FindValue(std::u16string_view name) const {
+  LoadValues();
+  auto it = LowerBound(values_, name, ValueName);
+  if (it != values_.end() && CompareNames(it->name, name) == 0) return &*it;
+  return nullptr;
+}
+
+void Key::SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data) {
+  LoadValues();
+  state_.Changed();
+  if (values_.empty() || CompareNames(values_.back().name, name) < 0) {
+    values_.push_back(Value{std::u16string(name), type, std::move(data)});
+    return;
+  }
+  auto it = LowerBound(values_, name, ValueName);
+  auto pos = values_.begin() + (it - values_.cbegin());
+  if (pos != values_.end() && CompareNames(pos->name, name) == 0) {
+    pos->type = type;
+    pos->data = std::move(data);
+    return;
+  }
+  values_.insert(pos, Value{std::u16string(name), type, std::move(data)});
+}
+
+bool Key::RemoveValue(std::u16string_view name) {
+  LoadValues();
+  auto it = LowerBound(values_, name, ValueName);
+  if (it == values_.end() || CompareNames(it->name, name) != 0) return false;
+  state_.Changed();
+  values_.erase(it);
+  return true;
+}
+
+}  // namespace winereg
