@@ -1,4 +1,4 @@
-#include "platform/win32/testing.h"
+#include "tests/support/win32/testing.h"
 
 #include "platform/win32/win32.h"
 

@@ -9,7 +9,7 @@
 // Exit status 1 when there is no such window.
 #include <windows.h>
 
-#include "platform/win32/tools/utf8.h"
+#include "tests/tools/win32/utf8.h"
 
 #include <cstdio>
 #include <string>
