@@ -8,7 +8,7 @@
 #include "about/frmAbout.h"
 #include "platform/dialog.h"
 #include "platform/error.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 
 int main(int argc, char** argv) {
   int times = 1;

@@ -6,11 +6,11 @@
 
 #include "patch/version.h"
 #include "platform/app.h"
-#include "platform/backend.h"
+#include "platform/unhandled.h"
 #include "platform/codepage.h"
 #include "platform/entry.h"
 #include "platform/error.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace plat {
 

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "platform/dialog.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace plat {
 namespace {

@@ -11,7 +11,7 @@
 #include "patch/version.h"
 #include "platform/app.h"
 #include "platform/entry.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace {
 

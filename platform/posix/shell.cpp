@@ -33,7 +33,7 @@
 #include "platform/posix/prefix.h"
 #include "platform/posix/textfile.h"
 #include "platform/shell.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace plat {
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 
 #include "platform/app.h"
-#include "platform/backend.h"
+#include "platform/unhandled.h"
 #include "platform/error.h"
 #include "platform/exitwindows.h"
 #include "platform/msgbox.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace plat {
 namespace {

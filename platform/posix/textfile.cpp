@@ -13,7 +13,7 @@
 
 #include "platform/codepage.h"
 #include "platform/posix/prefix.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace plat::posix {
 namespace fs = std::filesystem;

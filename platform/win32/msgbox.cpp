@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/app.h"
-#include "platform/backend.h"
+#include "platform/unhandled.h"
 #include "platform/error.h"
 #include "platform/msgbox.h"
 #include "platform/win32/report.h"

@@ -5,7 +5,7 @@
 #include "patch/Skelvin_Patch_Main.h"
 #include "platform/app.h"
 #include "platform/error.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 #include "profile/cHalden.h"
 #include "registry/cRegistry.h"
 #include "tests/support/registry_env.h"

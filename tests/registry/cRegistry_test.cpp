@@ -9,7 +9,7 @@
 #include "platform/app.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 #include "registry/cRegistry.h"
 #include "tests/support/registry_env.h"
 #include "tests/support/scripted.h"

@@ -1,6 +1,6 @@
 #include "tests/support/scripted.h"
 
-#include "platform/text.h"
+#include "platform/utf8.h"
 #include "tests/support/registry_env.h"
 
 namespace testenv {

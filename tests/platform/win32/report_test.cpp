@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/app.h"
-#include "platform/backend.h"
+#include "platform/unhandled.h"
 #include "platform/entry.h"
 #include "platform/error.h"
 #include "platform/facility.h"

@@ -6,7 +6,7 @@
 #include "platform/posix/hive.h"
 
 #include "platform/posix/registry.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 #include "tests/support/posix/temp_prefix.h"
 #include "tests/support/registry_env.h"
 
