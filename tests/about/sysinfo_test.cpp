@@ -11,6 +11,7 @@
 
 #include "about/frmAbout.h"
 #include "platform/app.h"
+#include "platform/facility.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/registry.h"
@@ -551,7 +552,8 @@ TEST_F(StartSysInfoTest, AFaultingCloseEndsInTheMessage) {
 }
 
 TEST_F(StartSysInfoTest, MessageCarriesTheApplicationTitle) {
-  plat::ScopedAppInfo app(plat::AppInfo{u"Another Title", u"x", 1, 0, 0});
+  plat::FixedAppInfo app(plat::AppInfo{u"Another Title", u"x", 1, 0, 0});
+  const plat::ScopedUse<plat::AppMetadata> use_app(app);
   Run();
   ASSERT_EQ(box.calls.size(), 1U);
   EXPECT_EQ(box.calls[0].caption, u"Another Title");
