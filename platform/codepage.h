@@ -16,10 +16,10 @@ namespace plat {
 
 inline constexpr UINT CP_ACP = 0;
 
-int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const char16_t* lpWideCharStr,
+[[nodiscard]] int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const char16_t* lpWideCharStr,
                         int cchWideChar, char* lpMultiByteStr, int cbMultiByte,
                         const char* lpDefaultChar, BOOL* lpUsedDefaultChar);
-int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, const char* lpMultiByteStr,
+[[nodiscard]] int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, const char* lpMultiByteStr,
                         int cbMultiByte, char16_t* lpWideCharStr, int cchWideChar);
 
 // Whole-string helpers over the two functions above.

@@ -86,7 +86,7 @@ class DialogToolkit {
   virtual ~DialogToolkit() = default;
   // Creates the window and its controls, hidden, texts as designed. `design`
   // and `events` must outlive the form. 0 when the form cannot be created.
-  virtual FormId CreateForm(const FormDesign& design, FormEvents* events) = 0;
+  [[nodiscard]] virtual FormId CreateForm(const FormDesign& design, FormEvents* events) = 0;
   virtual void SetCaption(FormId form, std::u16string_view text) = 0;
   virtual std::u16string Caption(FormId form) = 0;
   // Texts of buttons and labels, by position in the design's control list.

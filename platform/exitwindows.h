@@ -17,7 +17,7 @@ class Shutdown {
   virtual ~Shutdown() = default;
   // Asks the system to close down as the flags say; nonzero when the request
   // was accepted. The call returns once the request has been made.
-  virtual BOOL ExitWindowsEx(UINT uFlags, DWORD dwReserved) = 0;
+  [[nodiscard]] virtual BOOL ExitWindowsEx(UINT uFlags, DWORD dwReserved) = 0;
 };
 
 template <>

@@ -18,7 +18,7 @@ class MsgBox {
   virtual ~MsgBox() = default;
   // Shows the box and returns when the user has closed it: the button
   // pressed, IDOK for a box with only OK however it was closed, 0 on failure.
-  virtual int MessageBoxW(HWND hWnd, const char16_t* lpText, const char16_t* lpCaption,
+  [[nodiscard]] virtual int MessageBoxW(HWND hWnd, const char16_t* lpText, const char16_t* lpCaption,
                           UINT uType) = 0;
 };
 

@@ -55,22 +55,22 @@ class Registry {
  public:
   virtual ~Registry() = default;
 
-  virtual LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
+  [[nodiscard]] virtual LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
                              HKEY* phkResult) = 0;
-  virtual LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass,
+  [[nodiscard]] virtual LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass,
                                DWORD dwOptions, REGSAM samDesired,
                                const SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
                                DWORD* lpdwDisposition) = 0;
-  virtual LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
+  [[nodiscard]] virtual LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
                               const BYTE* lpData, DWORD cbData) = 0;
-  virtual LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
+  [[nodiscard]] virtual LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
                                 DWORD* lpType, BYTE* lpData, DWORD* lpcbData) = 0;
-  virtual LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
+  [[nodiscard]] virtual LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
                              DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
                              BYTE* lpData, DWORD* lpcbData) = 0;
-  virtual LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD cchName) = 0;
-  virtual LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) = 0;
-  virtual LONG RegCloseKey(HKEY hKey) = 0;
+  [[nodiscard]] virtual LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD cchName) = 0;
+  [[nodiscard]] virtual LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) = 0;
+  [[nodiscard]] virtual LONG RegCloseKey(HKEY hKey) = 0;
 };
 
 template <>
@@ -106,7 +106,7 @@ class UniqueHKey {
   // Closes the key now, ignoring RegCloseKey's status and any fault it raises.
   void reset() noexcept {
     try {
-      Close();
+      (void)Close();  // the status is ignored, as said above
     } catch (...) {
       // The handle is given up all the same.
     }
@@ -114,7 +114,7 @@ class UniqueHKey {
   // Closes the key now: RegCloseKey's status (ERROR_SUCCESS when there was
   // nothing to close). A fault it raises reaches the caller. The owner is
   // empty afterwards in every case: a close is never tried twice.
-  LONG Close() {
+  [[nodiscard]] LONG Close() {
     const HKEY key = std::exchange(key_, 0);
     if (key == 0 || (key & 0x80000000U) != 0) return ERROR_SUCCESS;
     return api_->RegCloseKey(key);

@@ -19,7 +19,7 @@ LONG LastError(LONG fallback) {
 
 class Win32Shell final : public Shell {
  public:
-  LONG FindFile(const char* lpFileName, DWORD dwAttributes, std::string* lpFound) override {
+  [[nodiscard]] LONG FindFile(const char* lpFileName, DWORD dwAttributes, std::string* lpFound) override {
     if (lpFound == nullptr || lpFileName == nullptr) return ERROR_INVALID_PARAMETER;
     lpFound->clear();
     // Attributes asked for are accepted besides the normal ones.
@@ -41,7 +41,7 @@ class Win32Shell final : public Shell {
     return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   }
 
-  LONG StartProcess(const char* lpCommandLine, UINT nShowCmd, DWORD* lpProcessId) override {
+  [[nodiscard]] LONG StartProcess(const char* lpCommandLine, UINT nShowCmd, DWORD* lpProcessId) override {
     if (lpProcessId != nullptr) *lpProcessId = 0;
     if (lpCommandLine == nullptr) return ERROR_INVALID_PARAMETER;
     // CreateProcessA may write into the command line: a copy of its own.

@@ -17,7 +17,7 @@ LONG LastStatus() {
 
 class Win32FileInput final : public FileInput {
  public:
-  LONG OpenForReading(const char* lpFileName, FileHandle* phFile) override {
+  [[nodiscard]] LONG OpenForReading(const char* lpFileName, FileHandle* phFile) override {
     if (phFile == nullptr) return ERROR_INVALID_PARAMETER;
     *phFile = 0;
     const ::HANDLE file = ::CreateFileA(lpFileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -32,7 +32,7 @@ class Win32FileInput final : public FileInput {
     return ERROR_SUCCESS;
   }
 
-  LONG ReadFile(FileHandle hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead) override {
+  [[nodiscard]] LONG ReadFile(FileHandle hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead) override {
     if (lpNumberOfBytesRead == nullptr) return ERROR_INVALID_PARAMETER;
     *lpNumberOfBytesRead = 0;
     if (hFile == 0) return ERROR_INVALID_HANDLE;
@@ -42,7 +42,7 @@ class Win32FileInput final : public FileInput {
     return ERROR_SUCCESS;
   }
 
-  LONG CloseHandle(FileHandle hFile) override {
+  [[nodiscard]] LONG CloseHandle(FileHandle hFile) override {
     if (hFile == 0) return ERROR_INVALID_HANDLE;
     return ::CloseHandle(ToNative(hFile)) != 0 ? ERROR_SUCCESS : LastStatus();
   }
