@@ -3,8 +3,9 @@
 // The two functions have the shape of their Win32 namesakes: counts are in
 // code units, -1 means "NUL-terminated, and convert the NUL too", a zero
 // output size asks for the size needed, and the result is the number of
-// units written (or needed), 0 on failure. Only CP_ACP is supported; the
-// POSIX backend's ANSI code page is Windows-1252 with '?' as the substitute.
+// units written (or needed), 0 on failure (a count, not a status: see
+// facility.h). Only CP_ACP is supported; the POSIX backend's ANSI code page
+// is Windows-1252 with '?' as the substitute.
 #pragma once
 
 #include <string>

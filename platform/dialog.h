@@ -85,7 +85,10 @@ class DialogToolkit {
  public:
   virtual ~DialogToolkit() = default;
   // Creates the window and its controls, hidden, texts as designed. `design`
-  // and `events` must outlive the form. 0 when the form cannot be created.
+  // and `events` must outlive the form. 0 when the form cannot be created
+  // (an id, not a status: see facility.h). The other calls return no status:
+  // on a form id the toolkit does not know they do nothing (or answer an
+  // empty text).
   [[nodiscard]] virtual FormId CreateForm(const FormDesign& design, FormEvents* events) = 0;
   virtual void SetCaption(FormId form, std::u16string_view text) = 0;
   virtual std::u16string Caption(FormId form) = 0;

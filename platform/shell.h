@@ -38,7 +38,8 @@ class Shell {
   // Starts the program of `lpCommandLine` (its first word, or the quoted
   // part, naming the program; the rest are its arguments) with the given
   // show-window state, and returns without waiting for it. ERROR_SUCCESS and
-  // the new process's id, or a Win32 status when nothing was started.
+  // the new process's id, or a Win32 status and an id of 0 when nothing was
+  // started.
   [[nodiscard]] virtual LONG StartProcess(const char* lpCommandLine, UINT nShowCmd, DWORD* lpProcessId) = 0;
 };
 
