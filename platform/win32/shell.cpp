@@ -12,11 +12,6 @@ namespace {
 // Attributes that a "normal" lookup leaves out.
 constexpr ::DWORD kExcluded = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-LONG LastError(LONG fallback) {
-  const ::DWORD error = ::GetLastError();
-  return error != 0 ? static_cast<LONG>(error) : fallback;
-}
-
 class Win32Shell final : public Shell {
  public:
   [[nodiscard]] LONG FindFile(const char* lpFileName, DWORD dwAttributes, std::string* lpFound) override {
@@ -27,7 +22,7 @@ class Win32Shell final : public Shell {
     ::WIN32_FIND_DATAA data{};
     const ::HANDLE find = ::FindFirstFileA(lpFileName, &data);
     if (find == INVALID_HANDLE_VALUE) {
-      const LONG error = LastError(ERROR_FILE_NOT_FOUND);
+      const LONG error = win32::LastStatus(ERROR_FILE_NOT_FOUND);
       return error == ERROR_PATH_NOT_FOUND ? error : ERROR_FILE_NOT_FOUND;
     }
     bool found = false;
@@ -53,7 +48,7 @@ class Win32Shell final : public Shell {
     ::PROCESS_INFORMATION process{};
     if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                          &process) == 0) {
-      return LastError(ERROR_FILE_NOT_FOUND);
+      return win32::LastStatus(ERROR_FILE_NOT_FOUND);
     }
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
