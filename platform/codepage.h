@@ -17,11 +17,11 @@ namespace plat {
 
 inline constexpr UINT CP_ACP = 0;
 
-[[nodiscard]] int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const char16_t* lpWideCharStr,
-                        int cchWideChar, char* lpMultiByteStr, int cbMultiByte,
-                        const char* lpDefaultChar, BOOL* lpUsedDefaultChar);
-[[nodiscard]] int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, const char* lpMultiByteStr,
-                        int cbMultiByte, char16_t* lpWideCharStr, int cchWideChar);
+[[nodiscard]] int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const char16_t* lpWideCharStr, int cchWideChar,
+                                      char* lpMultiByteStr, int cbMultiByte, const char* lpDefaultChar,
+                                      BOOL* lpUsedDefaultChar);
+[[nodiscard]] int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, const char* lpMultiByteStr, int cbMultiByte,
+                                      char16_t* lpWideCharStr, int cchWideChar);
 
 // Whole-string helpers over the two functions above.
 std::string ToAnsi(std::u16string_view text);

@@ -56,18 +56,17 @@ class Registry {
   virtual ~Registry() = default;
 
   [[nodiscard]] virtual LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                             HKEY* phkResult) = 0;
+                                           HKEY* phkResult) = 0;
   [[nodiscard]] virtual LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass,
-                               DWORD dwOptions, REGSAM samDesired,
-                               const SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
-                               DWORD* lpdwDisposition) = 0;
+                                             DWORD dwOptions, REGSAM samDesired,
+                                             const SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
+                                             DWORD* lpdwDisposition) = 0;
   [[nodiscard]] virtual LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
-                              const BYTE* lpData, DWORD cbData) = 0;
-  [[nodiscard]] virtual LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
-                                DWORD* lpType, BYTE* lpData, DWORD* lpcbData) = 0;
-  [[nodiscard]] virtual LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
-                             DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
-                             BYTE* lpData, DWORD* lpcbData) = 0;
+                                            const BYTE* lpData, DWORD cbData) = 0;
+  [[nodiscard]] virtual LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType,
+                                              BYTE* lpData, DWORD* lpcbData) = 0;
+  [[nodiscard]] virtual LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName,
+                                           DWORD* lpReserved, DWORD* lpType, BYTE* lpData, DWORD* lpcbData) = 0;
   [[nodiscard]] virtual LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD cchName) = 0;
   [[nodiscard]] virtual LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) = 0;
   [[nodiscard]] virtual LONG RegCloseKey(HKEY hKey) = 0;

@@ -36,7 +36,8 @@ class FileInput {
   [[nodiscard]] virtual LONG OpenForReading(const char* lpFileName, FileHandle* phFile) = 0;
   // Reads up to `nNumberOfBytesToRead` bytes at the current position;
   // *lpNumberOfBytesRead is 0 at the end of the file and on failure.
-  [[nodiscard]] virtual LONG ReadFile(FileHandle hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead) = 0;
+  [[nodiscard]] virtual LONG ReadFile(FileHandle hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
+                                      DWORD* lpNumberOfBytesRead) = 0;
   [[nodiscard]] virtual LONG CloseHandle(FileHandle hFile) = 0;
 };
 

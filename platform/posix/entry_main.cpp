@@ -35,8 +35,7 @@ int main(int argc, char** argv) {
   }
   if (argc == 2 && std::string_view(argv[1]) == "--version") {
     const std::string_view version = plat::ProgramInfo().VersionText;
-    std::printf("%s %.*s\n", plat::ToUtf8(plat::App().Title).c_str(), static_cast<int>(version.size()),
-                version.data());
+    std::printf("%s %.*s\n", plat::ToUtf8(plat::App().Title).c_str(), static_cast<int>(version.size()), version.data());
     return 0;
   }
   if (argc > 1) {

@@ -23,7 +23,8 @@ class PrefixFileInput final : public FileInput {
   explicit PrefixFileInput(std::filesystem::path prefix) : prefix_(std::move(prefix)) {}
 
   [[nodiscard]] LONG OpenForReading(const char* lpFileName, FileHandle* phFile) override;
-  [[nodiscard]] LONG ReadFile(FileHandle hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead) override;
+  [[nodiscard]] LONG ReadFile(FileHandle hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
+                              DWORD* lpNumberOfBytesRead) override;
   [[nodiscard]] LONG CloseHandle(FileHandle hFile) override;
 
   // The host path of an existing object that a Windows path (ANSI) names, or

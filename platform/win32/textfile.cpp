@@ -26,12 +26,14 @@ class Win32FileInput final : public FileInput {
     return ERROR_SUCCESS;
   }
 
-  [[nodiscard]] LONG ReadFile(FileHandle hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead) override {
+  [[nodiscard]] LONG ReadFile(FileHandle hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
+                              DWORD* lpNumberOfBytesRead) override {
     if (lpNumberOfBytesRead == nullptr) return ERROR_INVALID_PARAMETER;
     *lpNumberOfBytesRead = 0;
     if (hFile == 0) return ERROR_INVALID_HANDLE;
     ::DWORD got = 0;
-    if (::ReadFile(ToNative(hFile), lpBuffer, nNumberOfBytesToRead, &got, nullptr) == 0) return win32::LastStatus(ERROR_GEN_FAILURE);
+    if (::ReadFile(ToNative(hFile), lpBuffer, nNumberOfBytesToRead, &got, nullptr) == 0)
+      return win32::LastStatus(ERROR_GEN_FAILURE);
     *lpNumberOfBytesRead = static_cast<DWORD>(got);
     return ERROR_SUCCESS;
   }
