@@ -40,7 +40,7 @@ class PatchSequence : public ::testing::Test {
                                         reinterpret_cast<const plat::BYTE*>(text.c_str()),
                                         static_cast<plat::DWORD>(text.size() + 1)),
               plat::ERROR_SUCCESS);
-    env_.api().RegCloseKey(key);
+    (void)env_.api().RegCloseKey(key);  // set-up: the value is read back by the test
   }
 
   testenv::RegistryEnv env_;
