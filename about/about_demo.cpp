@@ -6,11 +6,16 @@
 #include <string>
 
 #include "about/frmAbout.h"
+#include "platform/app.h"
 #include "platform/dialog.h"
+#include "platform/entry.h"
 #include "platform/error.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 
 int main(int argc, char** argv) {
+  // The dialog shows the program's identity, as the program would.
+  plat::FixedAppInfo app(plat::AppInfoOf(plat::ProgramInfo()));
+  const plat::ScopedUse<plat::AppMetadata> use_app(app);
   int times = 1;
   bool modeless = false;
   bool sysinfo = false;

@@ -143,7 +143,8 @@ void frmAbout::StartSysInfo() {
   } catch (const std::exception&) {
     // Any error of the steps above ends here and is not passed on.
   }
-  plat::Use<plat::MsgBox>().MessageBoxW(0, kUnavailable, plat::App().Title.c_str(), plat::MB_OK);
+  // A box with OK alone: its answer tells nothing.
+  (void)plat::Use<plat::MsgBox>().MessageBoxW(0, kUnavailable, plat::App().Title.c_str(), plat::MB_OK);
 }
 
 std::int16_t frmAbout::GetKeyValue(std::int32_t& KeyRoot, std::u16string& KeyName, std::u16string& SubKeyRef,
@@ -187,7 +188,7 @@ std::int16_t frmAbout::GetKeyValue(std::int32_t& KeyRoot, std::u16string& KeyNam
   }
   if (result == about::kFalse) KeyVal.clear();
   // Its status is ignored; a fault it raises reaches the caller.
-  hKey.Close();
+  (void)hKey.Close();
   return result;
 }
 

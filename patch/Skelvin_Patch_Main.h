@@ -41,7 +41,8 @@ void RunPatch() {
   // Selected, never written: the patch changes nothing under this name.
   reg().ValueKey(u"Driver");
 
-  plat::Use<plat::MsgBox>().MessageBoxW(0, kRestartText, kRestartTitle, plat::MB_OK | plat::MB_ICONASTERISK);
+  // A box with OK alone: its answer tells nothing.
+  (void)plat::Use<plat::MsgBox>().MessageBoxW(0, kRestartText, kRestartTitle, plat::MB_OK | plat::MB_ICONASTERISK);
 
   halden().ExitWin(u"Reboot");
 }

@@ -1,9 +1,17 @@
 // The running program's metadata: title, executable name, version numbers.
+//
+// A facility like the others (facility.h): App() is what the installed
+// AppMetadata says. The platform's own answer knows only the running
+// executable; a program's entry point installs the program's title and
+// version for the whole run (entry.h), and tests install theirs the same way,
+// through ScopedUse.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <utility>
+
+#include "platform/facility.h"
 
 namespace plat {
 
@@ -15,24 +23,33 @@ struct AppInfo {
   std::int16_t Revision = 0;
 };
 
-// The metadata of this program. Title and version are the program's own
-// settings; EXEName is found at run time from the running executable.
-const AppInfo& App();
-
-// The running executable's file name without directory and extension
-// (provided by the backend).
-std::u16string ModuleBaseName();
-
-// Replaces App() for its lifetime (tests of what shows the metadata).
-class ScopedAppInfo {
+class AppMetadata {
  public:
-  explicit ScopedAppInfo(AppInfo info);
-  ~ScopedAppInfo();
-  ScopedAppInfo(const ScopedAppInfo&) = delete;
-  ScopedAppInfo& operator=(const ScopedAppInfo&) = delete;
+  virtual ~AppMetadata() = default;
+  // The same record for the facility's whole life.
+  virtual const AppInfo& Info() = 0;
+};
+
+// The platform's answer: the running executable's name as EXEName and as
+// Title, version 0.0.0.
+template <>
+AppMetadata& Backend<AppMetadata>();
+
+// A record given once: what entry points and tests install.
+class FixedAppInfo final : public AppMetadata {
+ public:
+  explicit FixedAppInfo(AppInfo info) : info_(std::move(info)) {}
+  const AppInfo& Info() override { return info_; }
 
  private:
-  std::optional<AppInfo> previous_;
+  AppInfo info_;
 };
+
+// The metadata of this program, as the installed facility gives it.
+inline const AppInfo& App() { return Use<AppMetadata>().Info(); }
+
+// The running executable's file name without directory and extension
+// (provided by the backend; empty when it cannot be found).
+std::u16string ModuleBaseName();
 
 }  // namespace plat

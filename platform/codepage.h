@@ -3,8 +3,9 @@
 // The two functions have the shape of their Win32 namesakes: counts are in
 // code units, -1 means "NUL-terminated, and convert the NUL too", a zero
 // output size asks for the size needed, and the result is the number of
-// units written (or needed), 0 on failure. Only CP_ACP is supported; the
-// POSIX backend's ANSI code page is Windows-1252 with '?' as the substitute.
+// units written (or needed), 0 on failure (a count, not a status: see
+// facility.h). Only CP_ACP is supported; the POSIX backend's ANSI code page
+// is Windows-1252 with '?' as the substitute.
 #pragma once
 
 #include <string>
@@ -16,11 +17,11 @@ namespace plat {
 
 inline constexpr UINT CP_ACP = 0;
 
-int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const char16_t* lpWideCharStr,
-                        int cchWideChar, char* lpMultiByteStr, int cbMultiByte,
-                        const char* lpDefaultChar, BOOL* lpUsedDefaultChar);
-int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, const char* lpMultiByteStr,
-                        int cbMultiByte, char16_t* lpWideCharStr, int cchWideChar);
+[[nodiscard]] int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const char16_t* lpWideCharStr, int cchWideChar,
+                                      char* lpMultiByteStr, int cbMultiByte, const char* lpDefaultChar,
+                                      BOOL* lpUsedDefaultChar);
+[[nodiscard]] int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, const char* lpMultiByteStr, int cbMultiByte,
+                                      char16_t* lpWideCharStr, int cchWideChar);
 
 // Whole-string helpers over the two functions above.
 std::string ToAnsi(std::u16string_view text);

@@ -85,8 +85,11 @@ class DialogToolkit {
  public:
   virtual ~DialogToolkit() = default;
   // Creates the window and its controls, hidden, texts as designed. `design`
-  // and `events` must outlive the form. 0 when the form cannot be created.
-  virtual FormId CreateForm(const FormDesign& design, FormEvents* events) = 0;
+  // and `events` must outlive the form. 0 when the form cannot be created
+  // (an id, not a status: see facility.h). The other calls return no status:
+  // on a form id the toolkit does not know they do nothing (or answer an
+  // empty text).
+  [[nodiscard]] virtual FormId CreateForm(const FormDesign& design, FormEvents* events) = 0;
   virtual void SetCaption(FormId form, std::u16string_view text) = 0;
   virtual std::u16string Caption(FormId form) = 0;
   // Texts of buttons and labels, by position in the design's control list.

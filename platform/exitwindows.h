@@ -16,8 +16,8 @@ class Shutdown {
  public:
   virtual ~Shutdown() = default;
   // Asks the system to close down as the flags say; nonzero when the request
-  // was accepted. The call returns once the request has been made.
-  virtual BOOL ExitWindowsEx(UINT uFlags, DWORD dwReserved) = 0;
+  // was accepted (a BOOL, not a status: see facility.h). The call returns once the request has been made.
+  [[nodiscard]] virtual BOOL ExitWindowsEx(UINT uFlags, DWORD dwReserved) = 0;
 };
 
 template <>

@@ -17,9 +17,9 @@ class MsgBox {
  public:
   virtual ~MsgBox() = default;
   // Shows the box and returns when the user has closed it: the button
-  // pressed, IDOK for a box with only OK however it was closed, 0 on failure.
-  virtual int MessageBoxW(HWND hWnd, const char16_t* lpText, const char16_t* lpCaption,
-                          UINT uType) = 0;
+  // pressed, IDOK for a box with only OK however it was closed, 0 on failure
+  // (an answer, not a status: see facility.h).
+  [[nodiscard]] virtual int MessageBoxW(HWND hWnd, const char16_t* lpText, const char16_t* lpCaption, UINT uType) = 0;
 };
 
 template <>

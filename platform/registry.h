@@ -3,7 +3,8 @@
 // Strings are in the ANSI code page (see codepage.h). Every call returns a
 // Win32 status: ERROR_SUCCESS (0) or a system error code. Out-parameters are
 // written as the Win32 documentation says; in particular the open/create
-// functions set *phkResult to 0 when they fail.
+// functions set *phkResult to 0 when they fail. Like every status call of the
+// seam (facility.h) they are [[nodiscard]]: a caller that ignores one says so.
 #pragma once
 
 #include <utility>
@@ -55,22 +56,21 @@ class Registry {
  public:
   virtual ~Registry() = default;
 
-  virtual LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                             HKEY* phkResult) = 0;
-  virtual LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass,
-                               DWORD dwOptions, REGSAM samDesired,
-                               const SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
-                               DWORD* lpdwDisposition) = 0;
-  virtual LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
-                              const BYTE* lpData, DWORD cbData) = 0;
-  virtual LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
-                                DWORD* lpType, BYTE* lpData, DWORD* lpcbData) = 0;
-  virtual LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
-                             DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
-                             BYTE* lpData, DWORD* lpcbData) = 0;
-  virtual LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD cchName) = 0;
-  virtual LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) = 0;
-  virtual LONG RegCloseKey(HKEY hKey) = 0;
+  [[nodiscard]] virtual LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                                           HKEY* phkResult) = 0;
+  [[nodiscard]] virtual LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass,
+                                             DWORD dwOptions, REGSAM samDesired,
+                                             const SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
+                                             DWORD* lpdwDisposition) = 0;
+  [[nodiscard]] virtual LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
+                                            const BYTE* lpData, DWORD cbData) = 0;
+  [[nodiscard]] virtual LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType,
+                                              BYTE* lpData, DWORD* lpcbData) = 0;
+  [[nodiscard]] virtual LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName,
+                                           DWORD* lpReserved, DWORD* lpType, BYTE* lpData, DWORD* lpcbData) = 0;
+  [[nodiscard]] virtual LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD cchName) = 0;
+  [[nodiscard]] virtual LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) = 0;
+  [[nodiscard]] virtual LONG RegCloseKey(HKEY hKey) = 0;
 };
 
 template <>
@@ -85,8 +85,7 @@ class UniqueHKey {
  public:
   UniqueHKey() = default;
   explicit UniqueHKey(HKEY key) : key_(key) {}
-  UniqueHKey(UniqueHKey&& other) noexcept
-      : key_(std::exchange(other.key_, 0)), api_(other.api_) {}
+  UniqueHKey(UniqueHKey&& other) noexcept : key_(std::exchange(other.key_, 0)), api_(other.api_) {}
   UniqueHKey& operator=(UniqueHKey&& other) noexcept {
     if (this != &other) {
       reset();
@@ -106,7 +105,7 @@ class UniqueHKey {
   // Closes the key now, ignoring RegCloseKey's status and any fault it raises.
   void reset() noexcept {
     try {
-      Close();
+      (void)Close();  // the status is ignored, as said above
     } catch (...) {
       // The handle is given up all the same.
     }
@@ -114,7 +113,7 @@ class UniqueHKey {
   // Closes the key now: RegCloseKey's status (ERROR_SUCCESS when there was
   // nothing to close). A fault it raises reaches the caller. The owner is
   // empty afterwards in every case: a close is never tried twice.
-  LONG Close() {
+  [[nodiscard]] LONG Close() {
     const HKEY key = std::exchange(key_, 0);
     if (key == 0 || (key & 0x80000000U) != 0) return ERROR_SUCCESS;
     return api_->RegCloseKey(key);

@@ -28,20 +28,19 @@ inline constexpr DWORD ATTR_HIDDEN = 0x2;
 inline constexpr UINT SW_HIDE = 0;
 inline constexpr UINT SW_SHOWNORMAL = 1;  // a normal window that takes the focus
 
-inline constexpr LONG ERROR_BAD_EXE_FORMAT = 193;
-
 class Shell {
  public:
   virtual ~Shell() = default;
   // ERROR_SUCCESS and the file's name in *lpFound when `lpFileName` names a
   // file of the accepted attributes; ERROR_FILE_NOT_FOUND (or
   // ERROR_PATH_NOT_FOUND for a missing folder) and an empty *lpFound otherwise.
-  virtual LONG FindFile(const char* lpFileName, DWORD dwAttributes, std::string* lpFound) = 0;
+  [[nodiscard]] virtual LONG FindFile(const char* lpFileName, DWORD dwAttributes, std::string* lpFound) = 0;
   // Starts the program of `lpCommandLine` (its first word, or the quoted
   // part, naming the program; the rest are its arguments) with the given
   // show-window state, and returns without waiting for it. ERROR_SUCCESS and
-  // the new process's id, or a Win32 status when nothing was started.
-  virtual LONG StartProcess(const char* lpCommandLine, UINT nShowCmd, DWORD* lpProcessId) = 0;
+  // the new process's id, or a Win32 status and an id of 0 when nothing was
+  // started.
+  [[nodiscard]] virtual LONG StartProcess(const char* lpCommandLine, UINT nShowCmd, DWORD* lpProcessId) = 0;
 };
 
 template <>
@@ -64,9 +63,8 @@ inline DWORD StartProgram(const std::u16string& command, UINT windowStyle) {
   const std::string ansi = ToAnsi(command);
   DWORD id = 0;
   const LONG status = Use<Shell>().StartProcess(ansi.c_str(), windowStyle, &id);
-  if (status == ERROR_SUCCESS) return id;
-  if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) throw Fault(kFileNotFound);
-  throw Fault(kInvalidArgument);
+  if (status != ERROR_SUCCESS) throw Fault(StartFaultNumber(status));
+  return id;
 }
 
 }  // namespace plat

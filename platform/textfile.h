@@ -24,10 +24,6 @@ namespace plat {
 // An open file of the facility; 0 is no file.
 using FileHandle = std::uintptr_t;
 
-inline constexpr LONG ERROR_OUTOFMEMORY = 14;
-inline constexpr LONG ERROR_INVALID_DRIVE = 15;
-inline constexpr LONG ERROR_INVALID_NAME = 123;
-
 class FileInput {
  public:
   virtual ~FileInput() = default;
@@ -37,46 +33,16 @@ class FileInput {
   // it is 0: ERROR_FILE_NOT_FOUND when the last component is missing,
   // ERROR_PATH_NOT_FOUND when a folder or the drive is, ERROR_ACCESS_DENIED
   // when the object is not a file that can be read, ...
-  virtual LONG OpenForReading(const char* lpFileName, FileHandle* phFile) = 0;
+  [[nodiscard]] virtual LONG OpenForReading(const char* lpFileName, FileHandle* phFile) = 0;
   // Reads up to `nNumberOfBytesToRead` bytes at the current position;
-  // *lpNumberOfBytesRead is 0 at the end of the file.
-  virtual LONG ReadFile(FileHandle hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead) = 0;
-  virtual LONG CloseHandle(FileHandle hFile) = 0;
+  // *lpNumberOfBytesRead is 0 at the end of the file and on failure.
+  [[nodiscard]] virtual LONG ReadFile(FileHandle hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
+                                      DWORD* lpNumberOfBytesRead) = 0;
+  [[nodiscard]] virtual LONG CloseHandle(FileHandle hFile) = 0;
 };
 
 template <>
 FileInput& Backend<FileInput>();
-
-// The run-time fault of a failed open:
-//   ERROR_FILE_NOT_FOUND                                    53 File not found
-//   ERROR_PATH_NOT_FOUND, ERROR_INVALID_DRIVE, ERROR_BAD_PATHNAME,
-//   ERROR_INVALID_NAME                                      76 Path not found
-//   ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION            70 Permission denied
-//   ERROR_NOT_ENOUGH_MEMORY, ERROR_OUTOFMEMORY               7 Out of memory
-//   ERROR_ACCESS_DENIED and anything else                   75 Path/File access error
-inline std::int32_t OpenFaultNumber(LONG status) {
-  switch (status) {
-    case ERROR_FILE_NOT_FOUND:
-      return kFileNotFound;
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_INVALID_NAME:
-      return kPathNotFound;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return kPermissionDenied;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return kOutOfMemory;
-    default:
-      return kPathFileAccessError;
-  }
-}
-
-// A failed read of an open file, and a read of a file already closed.
-inline constexpr std::int32_t kDeviceIOError = 57;
-inline constexpr std::int32_t kBadFileNameOrNumber = 52;
 
 // One file opened for sequential text input, closed when this goes (through
 // the facility that was installed when it was opened). Reads in fixed-size
@@ -145,9 +111,10 @@ class TextInput {
     }
   }
 
-  // Closes the file now; later reads are fault 52.
+  // Closes the file now; later reads are fault 52. A failed close is no
+  // fault: the file is given up all the same, so its status is not looked at.
   void Close() {
-    if (handle_ != 0) api_->CloseHandle(std::exchange(handle_, 0));
+    if (handle_ != 0) (void)api_->CloseHandle(std::exchange(handle_, 0));
   }
 
  private:
@@ -158,7 +125,9 @@ class TextInput {
     if (at_end_) return false;
     if (handle_ == 0) throw Fault(kBadFileNameOrNumber);
     DWORD got = 0;
-    if (api_->ReadFile(handle_, buffer_, kChunk, &got) != ERROR_SUCCESS) throw Fault(kDeviceIOError);
+    if (const LONG status = api_->ReadFile(handle_, buffer_, kChunk, &got); status != ERROR_SUCCESS) {
+      throw Fault(ReadFaultNumber(status));
+    }
     if (got > kChunk) throw Fault(kDeviceIOError);
     next_ = 0;
     size_ = got;

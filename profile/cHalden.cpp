@@ -12,10 +12,11 @@ namespace skelvin {
 
 void cHalden::ExitWin(std::u16string ShutDownKey) {
   constexpr plat::DWORD kReserved = 0xFFFFFFFFU;  // -1: all 32 bits set
+  // A refused request goes unnoticed: the caller is not told.
   if (ShutDownKey == u"Reboot") {
-    plat::Use<plat::Shutdown>().ExitWindowsEx(plat::EWX_REBOOT, kReserved);
+    (void)plat::Use<plat::Shutdown>().ExitWindowsEx(plat::EWX_REBOOT, kReserved);
   } else if (ShutDownKey == u"Shutdown") {
-    plat::Use<plat::Shutdown>().ExitWindowsEx(plat::EWX_SHUTDOWN, kReserved);
+    (void)plat::Use<plat::Shutdown>().ExitWindowsEx(plat::EWX_SHUTDOWN, kReserved);
   }
 }
 

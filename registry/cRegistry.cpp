@@ -30,7 +30,7 @@ HKEY Root(std::int32_t root) { return static_cast<HKEY>(root); }
 
 // Opens or creates root\path as every write does. The status is not examined
 // by the writers: on failure the handle stays 0 and the write fails.
-LONG CreateForWrite(std::int32_t root, const std::string& path, plat::UniqueHKey& key) {
+[[nodiscard]] LONG CreateForWrite(std::int32_t root, const std::string& path, plat::UniqueHKey& key) {
   char noClass[] = "";
   plat::SECURITY_ATTRIBUTES attributes{0, nullptr, 0};
   DWORD disposition = 0;
@@ -68,7 +68,8 @@ struct EnumBuffers {
 void ShowFault(std::int32_t number, const std::u16string& text) {
   const std::u16string message = u"ERROR #" + std::u16string(number >= 0 ? u" " : u"") + plat::Decimal(number) +
                                  u" : " + text + u"\r" + u"Please exit and try again.";
-  plat::Use<plat::MsgBox>().MessageBoxW(0, message.c_str(), plat::App().Title.c_str(), plat::MB_OK);
+  // A box with OK alone: its answer tells nothing.
+  (void)plat::Use<plat::MsgBox>().MessageBoxW(0, message.c_str(), plat::App().Title.c_str(), plat::MB_OK);
 }
 
 }  // namespace
@@ -126,7 +127,8 @@ void cRegistry::EnumerateValues(std::vector<ValueEntry>& sKeys, std::int16_t& iK
     ++iKeyCount;
     sKeys.push_back({buffers.Name(), buffers.Data(buffers.dataSize)});
   }
-  key.Close();
+  // The listing is what it is; the close's status changes nothing.
+  (void)key.Close();
 }
 
 void cRegistry::EnumerateSections(std::vector<std::u16string>& sSect, std::int16_t& iSectCount) {
@@ -146,7 +148,8 @@ void cRegistry::EnumerateSections(std::vector<std::u16string>& sSect, std::int16
     ++iSectCount;
     sSect.push_back(plat::FromAnsi(std::string_view(name.data())));
   }
-  key.Close();
+  // The listing is what it is; the close's status changes nothing.
+  (void)key.Close();
 }
 
 std::int16_t cRegistry::CreateKey() { return EnsureKeyExists(classKey_, sectionKey_); }
@@ -156,7 +159,7 @@ std::int16_t cRegistry::WriteStringToKey(std::int32_t root, const std::u16string
   LONG status = plat::ERROR_SUCCESS;
   try {
     plat::UniqueHKey key;
-    CreateForWrite(root, plat::ToAnsi(path), key);
+    (void)CreateForWrite(root, plat::ToAnsi(path), key);  // a failure leaves the handle 0
     // The size is the character count plus the NUL; the buffer is padded so
     // that the registry never reads past it.
     const DWORD size = static_cast<DWORD>(text.size() + 1);
@@ -164,7 +167,8 @@ std::int16_t cRegistry::WriteStringToKey(std::int32_t root, const std::u16string
     data.resize(std::max<std::size_t>(data.size() + 1, size), '\0');
     status = Api().RegSetValueExA(key.get(), plat::ToAnsi(name).c_str(), 0, plat::REG_SZ,
                                   reinterpret_cast<const BYTE*>(data.data()), size);
-    key.Close();
+    // The write's status is the answer; the close's is not looked at.
+    (void)key.Close();
   } catch (const plat::Error& fault) {
     ShowFault(fault.Number(), fault.Description());
     return 0;
@@ -178,20 +182,21 @@ std::int16_t cRegistry::WriteStringToKey(std::int32_t root, const std::u16string
 std::int16_t cRegistry::WriteDWordToKey(std::int32_t root, const std::u16string& path, const std::u16string& name,
                                         std::int32_t value) {
   plat::UniqueHKey key;
-  CreateForWrite(root, plat::ToAnsi(path), key);
+  (void)CreateForWrite(root, plat::ToAnsi(path), key);  // a failure leaves the handle 0
   const auto bits = static_cast<std::uint32_t>(value);
   const std::array<BYTE, 4> data = {static_cast<BYTE>(bits), static_cast<BYTE>(bits >> 8),
                                     static_cast<BYTE>(bits >> 16), static_cast<BYTE>(bits >> 24)};
   const LONG status =
       Api().RegSetValueExA(key.get(), plat::ToAnsi(name).c_str(), 0, plat::REG_DWORD, data.data(), 4);
-  key.Close();
+  // The write's status is the answer; the close's is not looked at.
+  (void)key.Close();
   return status == plat::ERROR_SUCCESS ? -1 : 0;
 }
 
 std::int16_t cRegistry::WriteBinaryToKey(std::int32_t root, const std::u16string& path, const std::u16string& name,
                                          const std::u16string& text) {
   plat::UniqueHKey key;
-  CreateForWrite(root, plat::ToAnsi(path), key);
+  (void)CreateForWrite(root, plat::ToAnsi(path), key);  // a failure leaves the handle 0
   const std::size_t n = text.size();
   binaryBuffer_.emplace(n + 1, 0);  // indices 0 to n; index 0 is never used
   std::vector<std::uint8_t>& buffer = *binaryBuffer_;
@@ -203,7 +208,8 @@ std::int16_t cRegistry::WriteBinaryToKey(std::int32_t root, const std::u16string
   if (n == 0) throw plat::Fault(plat::kSubscriptOutOfRange);  // no byte at index 1
   const LONG status = Api().RegSetValueExA(key.get(), plat::ToAnsi(name).c_str(), 0, plat::REG_BINARY,
                                            buffer.data() + 1, static_cast<DWORD>(n));
-  key.Close();
+  // The write's status is the answer; the close's is not looked at.
+  (void)key.Close();
   return status == plat::ERROR_SUCCESS ? -1 : 0;
 }
 
@@ -218,11 +224,13 @@ std::int16_t cRegistry::ReadStringFromKey(std::int32_t root, const std::u16strin
       // The data less its last byte; nothing to take from empty data.
       if (buffers.dataSize == 0) throw plat::Fault(plat::kInvalidArgument);
       text = buffers.Data(buffers.dataSize - 1);
-      key.Close();
+      // The value was found; the close's status changes nothing.
+      (void)key.Close();
       return -1;
     }
   }
-  key.Close();
+  // Nothing was found; the close's status changes nothing.
+  (void)key.Close();
   return 0;
 }
 
@@ -230,7 +238,8 @@ std::int16_t cRegistry::KeyIsPresent(std::int32_t root, const std::u16string& pa
   plat::UniqueHKey key;
   const LONG status =
       Api().RegOpenKeyExA(Root(root), plat::ToAnsi(path).c_str(), 0, plat::KEY_QUERY_VALUE, key.receive());
-  key.Close();
+  // The open's status is the answer; the close's is not looked at.
+  (void)key.Close();
   return status == plat::ERROR_SUCCESS ? -1 : 0;
 }
 

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "platform/dialog.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace plat {
 namespace {
@@ -166,7 +166,7 @@ std::vector<std::u16string> Wrap(std::u16string_view text, int width) {
 
 class TerminalToolkit final : public DialogToolkit {
  public:
-  FormId CreateForm(const FormDesign& design, FormEvents* events) override {
+  [[nodiscard]] FormId CreateForm(const FormDesign& design, FormEvents* events) override {
     Form form{&design, events, std::u16string(design.Caption), {}, false};
     for (const ControlDesign& control : design.Controls) form.texts.emplace_back(control.Text);
     const FormId id = next_++;

@@ -8,10 +8,10 @@
 #include <string>
 #include <string_view>
 
-#include "patch/version.h"
 #include "platform/app.h"
 #include "platform/entry.h"
-#include "platform/text.h"
+#include "platform/facility.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -24,6 +24,8 @@ void PrintUsage(std::FILE* to) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  plat::FixedAppInfo app(plat::AppInfoOf(plat::ProgramInfo()));
+  const plat::ScopedUse<plat::AppMetadata> use_app(app);
   if (argc == 2 && std::string_view(argv[1]) == "--help") {
     PrintUsage(stdout);
     std::printf(
@@ -32,7 +34,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && std::string_view(argv[1]) == "--version") {
-    std::printf("%s %s\n", SKELVIN_TITLE, SKELVIN_VERSION_TEXT);
+    const std::string_view version = plat::ProgramInfo().VersionText;
+    std::printf("%s %.*s\n", plat::ToUtf8(plat::App().Title).c_str(), static_cast<int>(version.size()), version.data());
     return 0;
   }
   if (argc > 1) {

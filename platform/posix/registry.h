@@ -44,19 +44,20 @@ class PrefixRegistry final : public Registry {
   PrefixRegistry(const PrefixRegistry&) = delete;
   PrefixRegistry& operator=(const PrefixRegistry&) = delete;
 
-  LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired, HKEY* phkResult) override;
-  LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass, DWORD dwOptions,
-                       REGSAM samDesired, const SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
-                       DWORD* lpdwDisposition) override;
-  LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
-                      DWORD cbData) override;
-  LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType, BYTE* lpData,
-                        DWORD* lpcbData) override;
-  LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName, DWORD* lpReserved,
-                     DWORD* lpType, BYTE* lpData, DWORD* lpcbData) override;
-  LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD cchName) override;
-  LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) override;
-  LONG RegCloseKey(HKEY hKey) override;
+  [[nodiscard]] LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                                   HKEY* phkResult) override;
+  [[nodiscard]] LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass, DWORD dwOptions,
+                                     REGSAM samDesired, const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                                     HKEY* phkResult, DWORD* lpdwDisposition) override;
+  [[nodiscard]] LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
+                                    const BYTE* lpData, DWORD cbData) override;
+  [[nodiscard]] LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType,
+                                      BYTE* lpData, DWORD* lpcbData) override;
+  [[nodiscard]] LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName,
+                                   DWORD* lpReserved, DWORD* lpType, BYTE* lpData, DWORD* lpcbData) override;
+  [[nodiscard]] LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD cchName) override;
+  [[nodiscard]] LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) override;
+  [[nodiscard]] LONG RegCloseKey(HKEY hKey) override;
 
   const std::filesystem::path& prefix() const { return prefix_; }
   // Saves the keys created since the last save, and lets the lock go.

@@ -33,7 +33,7 @@
 #include "winereg/prefix.h"
 #include "platform/posix/textfile.h"
 #include "platform/shell.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace plat {
 namespace {
@@ -219,7 +219,7 @@ namespace posix {
 
 class PrefixShell final : public Shell {
  public:
-  LONG FindFile(const char* lpFileName, DWORD /*dwAttributes*/, std::string* lpFound) override {
+  [[nodiscard]] LONG FindFile(const char* lpFileName, DWORD /*dwAttributes*/, std::string* lpFound) override {
     if (lpFound == nullptr) return ERROR_INVALID_PARAMETER;
     lpFound->clear();
     if (lpFileName == nullptr) return ERROR_INVALID_PARAMETER;
@@ -231,7 +231,7 @@ class PrefixShell final : public Shell {
     return ERROR_SUCCESS;
   }
 
-  LONG StartProcess(const char* lpCommandLine, UINT /*nShowCmd*/, DWORD* lpProcessId) override {
+  [[nodiscard]] LONG StartProcess(const char* lpCommandLine, UINT /*nShowCmd*/, DWORD* lpProcessId) override {
     if (lpProcessId != nullptr) *lpProcessId = 0;
     if (lpCommandLine == nullptr) return ERROR_INVALID_PARAMETER;
     CommandLine command;

@@ -8,11 +8,11 @@
 #include <string>
 
 #include "platform/app.h"
-#include "platform/backend.h"
+#include "platform/unhandled.h"
 #include "platform/error.h"
 #include "platform/exitwindows.h"
 #include "platform/msgbox.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace plat {
 namespace {
@@ -44,7 +44,7 @@ const char* IconMark(UINT type) {
 
 class TerminalMsgBox final : public MsgBox {
  public:
-  int MessageBoxW(HWND, const char16_t* lpText, const char16_t* lpCaption, UINT uType) override {
+  [[nodiscard]] int MessageBoxW(HWND, const char16_t* lpText, const char16_t* lpCaption, UINT uType) override {
     const std::string caption = TerminalText(lpCaption != nullptr ? lpCaption : App().Title.c_str());
     std::printf("\n[ %s ]\n%s%s\n\n[ OK ] press Enter ", caption.c_str(), IconMark(uType),
                 TerminalText(lpText).c_str());
@@ -68,7 +68,7 @@ const char* RequestName(UINT flags) {
 
 class ReportedShutdown final : public Shutdown {
  public:
-  BOOL ExitWindowsEx(UINT uFlags, DWORD dwReserved) override {
+  [[nodiscard]] BOOL ExitWindowsEx(UINT uFlags, DWORD dwReserved) override {
     std::printf("ExitWindowsEx: %s requested (uFlags %u, dwReserved %d); this host is not restarted\n",
                 RequestName(uFlags), uFlags, static_cast<int>(dwReserved));
     std::fflush(stdout);

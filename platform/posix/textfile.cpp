@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/utf8.h"
 #include "winereg/errors.h"
 #include "winereg/prefix.h"
-#include "platform/text.h"
 
 namespace plat::posix {
 namespace fs = std::filesystem;

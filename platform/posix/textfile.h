@@ -22,14 +22,15 @@ class PrefixFileInput final : public FileInput {
   PrefixFileInput() = default;
   explicit PrefixFileInput(std::filesystem::path prefix) : prefix_(std::move(prefix)) {}
 
-  LONG OpenForReading(const char* lpFileName, FileHandle* phFile) override;
-  LONG ReadFile(FileHandle hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead) override;
-  LONG CloseHandle(FileHandle hFile) override;
+  [[nodiscard]] LONG OpenForReading(const char* lpFileName, FileHandle* phFile) override;
+  [[nodiscard]] LONG ReadFile(FileHandle hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
+                              DWORD* lpNumberOfBytesRead) override;
+  [[nodiscard]] LONG CloseHandle(FileHandle hFile) override;
 
   // The host path of an existing object that a Windows path (ANSI) names, or
   // the status of the lookup: ERROR_PATH_NOT_FOUND for a missing drive or
   // folder, ERROR_FILE_NOT_FOUND for a missing last component.
-  LONG Resolve(const char* lpFileName, std::filesystem::path* out) const;
+  [[nodiscard]] LONG Resolve(const char* lpFileName, std::filesystem::path* out) const;
 
  private:
   std::optional<std::filesystem::path> prefix_;

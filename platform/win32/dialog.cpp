@@ -195,7 +195,7 @@ std::u16string WindowText(::HWND hwnd) {
 
 class Win32Toolkit final : public DialogToolkit {
  public:
-  FormId CreateForm(const FormDesign& design, FormEvents* events) override {
+  [[nodiscard]] FormId CreateForm(const FormDesign& design, FormEvents* events) override {
     const std::wstring class_name = WideText(design.Name);
     if (!RegisterFormClass(class_name)) return 0;
     auto form = std::make_unique<Form>();

@@ -1,12 +1,17 @@
 // The process entry of a Windows GUI program: runs the program's start
-// procedure and nothing else (no window exists before it).
+// procedure, its identity installed as App(), and nothing else (no window
+// exists before it).
 #include <cstdlib>
 #include <exception>
 
+#include "platform/app.h"
 #include "platform/entry.h"
+#include "platform/facility.h"
 #include "platform/win32/win32.h"
 
 int WINAPI WinMain(::HINSTANCE /*instance*/, ::HINSTANCE /*previous*/, ::LPSTR /*command_line*/, int /*show*/) {
+  plat::FixedAppInfo app(plat::AppInfoOf(plat::ProgramInfo()));
+  const plat::ScopedUse<plat::AppMetadata> use_app(app);
   return plat::RunProgram(&plat::ProgramMain);
 }
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/app.h"
-#include "platform/backend.h"
+#include "platform/unhandled.h"
 #include "platform/error.h"
 #include "platform/msgbox.h"
 #include "platform/win32/report.h"
@@ -14,7 +14,7 @@ namespace {
 
 class Win32MsgBox final : public MsgBox {
  public:
-  int MessageBoxW(HWND hWnd, const char16_t* lpText, const char16_t* lpCaption, UINT uType) override {
+  [[nodiscard]] int MessageBoxW(HWND hWnd, const char16_t* lpText, const char16_t* lpCaption, UINT uType) override {
     const int result = ::MessageBoxW(reinterpret_cast<::HWND>(hWnd), win32::Wide(lpText), win32::Wide(lpCaption),
                                      uType);
     // Some hosts answer -1 when there is no display to show the box on.
@@ -42,7 +42,8 @@ std::u16string UnhandledText(std::int32_t number, const std::u16string& descript
 void ReportUnhandled(std::int32_t number, const std::u16string& description) {
   const std::u16string text = win32::UnhandledText(number, description);
   const std::u16string& title = App().Title;
-  Use<MsgBox>().MessageBoxW(0, text.c_str(), title.c_str(), MB_ICONHAND | MB_OK);
+  // The run ends after the report whatever the box answers.
+  (void)Use<MsgBox>().MessageBoxW(0, text.c_str(), title.c_str(), MB_ICONHAND | MB_OK);
 }
 
 }  // namespace plat

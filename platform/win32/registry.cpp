@@ -53,16 +53,16 @@ class HKeyArg {
 
 class Win32Registry final : public Registry {
  public:
-  LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                     HKEY* phkResult) override {
+  [[nodiscard]] LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                                   HKEY* phkResult) override {
     HKeyArg result(phkResult);
     return result.Finish(
         ::RegOpenKeyExA(win32::ToNative(hKey), lpSubKey, ulOptions, samDesired | kView, result.get()));
   }
 
-  LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass, DWORD dwOptions,
-                       REGSAM samDesired, const SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
-                       DWORD* lpdwDisposition) override {
+  [[nodiscard]] LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass, DWORD dwOptions,
+                                     REGSAM samDesired, const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                                     HKEY* phkResult, DWORD* lpdwDisposition) override {
     ::SECURITY_ATTRIBUTES attributes{};
     ::LPSECURITY_ATTRIBUTES native_attributes = nullptr;
     if (lpSecurityAttributes != nullptr) {
@@ -77,14 +77,14 @@ class Win32Registry final : public Registry {
                                            samDesired | kView, native_attributes, result.get(), disposition.get()));
   }
 
-  LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
-                      DWORD cbData) override {
+  [[nodiscard]] LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
+                                    const BYTE* lpData, DWORD cbData) override {
     return static_cast<LONG>(
         ::RegSetValueExA(win32::ToNative(hKey), lpValueName, Reserved, dwType, lpData, cbData));
   }
 
-  LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType, BYTE* lpData,
-                        DWORD* lpcbData) override {
+  [[nodiscard]] LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType,
+                                      BYTE* lpData, DWORD* lpcbData) override {
     DwordArg reserved(lpReserved);
     DwordArg type(lpType);
     DwordArg size(lpcbData);
@@ -92,8 +92,8 @@ class Win32Registry final : public Registry {
                                                 lpData, size.get()));
   }
 
-  LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName, DWORD* lpReserved,
-                     DWORD* lpType, BYTE* lpData, DWORD* lpcbData) override {
+  [[nodiscard]] LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName,
+                                   DWORD* lpReserved, DWORD* lpType, BYTE* lpData, DWORD* lpcbData) override {
     DwordArg name_size(lpcchValueName);
     DwordArg reserved(lpReserved);
     DwordArg type(lpType);
@@ -102,11 +102,11 @@ class Win32Registry final : public Registry {
                                              reserved.get(), type.get(), lpData, size.get()));
   }
 
-  LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD cchName) override {
+  [[nodiscard]] LONG RegEnumKeyA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD cchName) override {
     return static_cast<LONG>(::RegEnumKeyA(win32::ToNative(hKey), dwIndex, lpName, cchName));
   }
 
-  LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) override {
+  [[nodiscard]] LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) override {
 #ifdef _WIN64
     return static_cast<LONG>(::RegDeleteKeyExA(win32::ToNative(hKey), lpSubKey, kView, 0));
 #else
@@ -114,7 +114,7 @@ class Win32Registry final : public Registry {
 #endif
   }
 
-  LONG RegCloseKey(HKEY hKey) override { return static_cast<LONG>(::RegCloseKey(win32::ToNative(hKey))); }
+  [[nodiscard]] LONG RegCloseKey(HKEY hKey) override { return static_cast<LONG>(::RegCloseKey(win32::ToNative(hKey))); }
 };
 
 }  // namespace

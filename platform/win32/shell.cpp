@@ -12,14 +12,9 @@ namespace {
 // Attributes that a "normal" lookup leaves out.
 constexpr ::DWORD kExcluded = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-LONG LastError(LONG fallback) {
-  const ::DWORD error = ::GetLastError();
-  return error != 0 ? static_cast<LONG>(error) : fallback;
-}
-
 class Win32Shell final : public Shell {
  public:
-  LONG FindFile(const char* lpFileName, DWORD dwAttributes, std::string* lpFound) override {
+  [[nodiscard]] LONG FindFile(const char* lpFileName, DWORD dwAttributes, std::string* lpFound) override {
     if (lpFound == nullptr || lpFileName == nullptr) return ERROR_INVALID_PARAMETER;
     lpFound->clear();
     // Attributes asked for are accepted besides the normal ones.
@@ -27,7 +22,7 @@ class Win32Shell final : public Shell {
     ::WIN32_FIND_DATAA data{};
     const ::HANDLE find = ::FindFirstFileA(lpFileName, &data);
     if (find == INVALID_HANDLE_VALUE) {
-      const LONG error = LastError(ERROR_FILE_NOT_FOUND);
+      const LONG error = win32::LastStatus(ERROR_FILE_NOT_FOUND);
       return error == ERROR_PATH_NOT_FOUND ? error : ERROR_FILE_NOT_FOUND;
     }
     bool found = false;
@@ -41,7 +36,7 @@ class Win32Shell final : public Shell {
     return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   }
 
-  LONG StartProcess(const char* lpCommandLine, UINT nShowCmd, DWORD* lpProcessId) override {
+  [[nodiscard]] LONG StartProcess(const char* lpCommandLine, UINT nShowCmd, DWORD* lpProcessId) override {
     if (lpProcessId != nullptr) *lpProcessId = 0;
     if (lpCommandLine == nullptr) return ERROR_INVALID_PARAMETER;
     // CreateProcessA may write into the command line: a copy of its own.
@@ -53,7 +48,7 @@ class Win32Shell final : public Shell {
     ::PROCESS_INFORMATION process{};
     if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                          &process) == 0) {
-      return LastError(ERROR_FILE_NOT_FOUND);
+      return win32::LastStatus(ERROR_FILE_NOT_FOUND);
     }
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);

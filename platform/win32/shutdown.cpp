@@ -29,9 +29,12 @@ class TokenHandle {
 
 bool ShutdownLuid(::LUID& luid) { return ::LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &luid) != 0; }
 
-BOOL RealExitWindowsEx(UINT uFlags, DWORD dwReserved) {
-  return ::ExitWindowsEx(uFlags, dwReserved) != 0 ? TRUE : FALSE;
-}
+class SystemShutdownRequest final : public ShutdownRequest {
+ public:
+  BOOL ExitWindowsEx(UINT uFlags, DWORD dwReserved) override {
+    return ::ExitWindowsEx(uFlags, dwReserved) != 0 ? TRUE : FALSE;
+  }
+};
 
 }  // namespace
 
@@ -72,15 +75,23 @@ bool ShutdownPrivilegeEnabled() {
 }
 
 BOOL Win32Shutdown::ExitWindowsEx(UINT uFlags, DWORD dwReserved) {
-  SetShutdownPrivilege(true);
-  return request_(uFlags, dwReserved);
+  // Without the privilege the system refuses the request, and says so: the
+  // request is made all the same.
+  (void)SetShutdownPrivilege(true);
+  return Use<ShutdownRequest>().ExitWindowsEx(uFlags, dwReserved);
 }
 
 }  // namespace win32
 
 template <>
+win32::ShutdownRequest& Backend<win32::ShutdownRequest>() {
+  static win32::SystemShutdownRequest request;
+  return request;
+}
+
+template <>
 Shutdown& Backend<Shutdown>() {
-  static win32::Win32Shutdown shutdown(&win32::RealExitWindowsEx);
+  static win32::Win32Shutdown shutdown;
   return shutdown;
 }
 

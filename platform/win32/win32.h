@@ -30,6 +30,13 @@ inline plat::HKEY FromNative(::HKEY key) {
   return static_cast<plat::HKEY>(reinterpret_cast<::ULONG_PTR>(key));
 }
 
+// The calling thread's last error as a seam status, after a call that
+// failed; `fallback` when the call set none, since a failure still fails.
+inline plat::LONG LastStatus(plat::LONG fallback) {
+  const ::DWORD error = ::GetLastError();
+  return error != ERROR_SUCCESS ? static_cast<plat::LONG>(error) : fallback;
+}
+
 inline const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 inline wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 

@@ -8,7 +8,9 @@
 #include "about/frmAbout.h"
 #include "about/frmAbout_design.h"
 #include "platform/app.h"
+#include "platform/entry.h"
 #include "platform/error.h"
+#include "platform/facility.h"
 #include "tests/about/recording_toolkit.h"
 
 namespace {
@@ -118,7 +120,8 @@ TEST(AboutDesign, FurtherAttributes) {
 }
 
 TEST_F(AboutLoad, LoadFillsCaptionTitleAndVersion) {
-  plat::ScopedAppInfo app(Info(u"Skelvin Patch", 1, 0, 0));
+  plat::FixedAppInfo app(Info(u"Skelvin Patch", 1, 0, 0));
+  const plat::ScopedUse<plat::AppMetadata> use_app(app);
   frmAbout form;
   form.Load();
   ASSERT_TRUE(form.Loaded());
@@ -135,6 +138,9 @@ TEST_F(AboutLoad, LoadFillsCaptionTitleAndVersion) {
 }
 
 TEST_F(AboutLoad, TheProgramsOwnMetadata) {
+  // The program's identity, installed as its entry point installs it.
+  plat::FixedAppInfo app(plat::AppInfoOf(plat::ProgramInfo()));
+  const plat::ScopedUse<plat::AppMetadata> use_app(app);
   frmAbout form;
   form.Load();
   EXPECT_EQ(form.Caption(), u"About " + plat::App().Title);
@@ -151,7 +157,8 @@ class AboutVersion : public AboutLoad, public ::testing::WithParamInterface<Vers
 
 TEST_P(AboutVersion, PlainDecimalNumbers) {
   const VersionCase& v = GetParam();
-  plat::ScopedAppInfo app(Info(u"T", v.major, v.minor, v.revision));
+  plat::FixedAppInfo app(Info(u"T", v.major, v.minor, v.revision));
+  const plat::ScopedUse<plat::AppMetadata> use_app(app);
   frmAbout form;
   form.Load();
   EXPECT_EQ(form.ControlText(about::kLblVersion), v.label);
@@ -165,7 +172,8 @@ INSTANTIATE_TEST_SUITE_P(Numbers, AboutVersion,
                                            VersionCase{32767, -1, -32768, u"Version 32767.-1.-32768"}));
 
 TEST_F(AboutLoad, EmptyTitle) {
-  plat::ScopedAppInfo app(Info(u"", 1, 0, 0));
+  plat::FixedAppInfo app(Info(u"", 1, 0, 0));
+  const plat::ScopedUse<plat::AppMetadata> use_app(app);
   frmAbout form;
   form.Load();
   EXPECT_EQ(form.Caption(), u"About ");
@@ -173,7 +181,8 @@ TEST_F(AboutLoad, EmptyTitle) {
 }
 
 TEST_F(AboutLoad, OkUnloadsAndReloadStartsFromTheDesign) {
-  plat::ScopedAppInfo app(Info(u"First", 1, 2, 3));
+  plat::FixedAppInfo app(Info(u"First", 1, 2, 3));
+  const plat::ScopedUse<plat::AppMetadata> use_app(app);
   frmAbout form;
   form.Load();
   const plat::FormId first = toolkit.Only();
@@ -197,11 +206,13 @@ TEST_F(AboutLoad, OkUnloadsAndReloadStartsFromTheDesign) {
 TEST_F(AboutLoad, EachLoadReadsTheMetadataAgain) {
   frmAbout form;
   {
-    plat::ScopedAppInfo app(Info(u"One", 1, 0, 0));
+    plat::FixedAppInfo app(Info(u"One", 1, 0, 0));
+    const plat::ScopedUse<plat::AppMetadata> use_app(app);
     form.Load();
     form.Unload();
   }
-  plat::ScopedAppInfo app(Info(u"Two", 2, 10, 3));
+  plat::FixedAppInfo app(Info(u"Two", 2, 10, 3));
+  const plat::ScopedUse<plat::AppMetadata> use_app(app);
   form.Load();
   EXPECT_EQ(form.Caption(), u"About Two");
   EXPECT_EQ(form.ControlText(about::kLblTitle), u"Two");

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/dialog.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 
 namespace testenv {
 

@@ -11,6 +11,7 @@
 
 #include "about/frmAbout.h"
 #include "platform/app.h"
+#include "platform/facility.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/registry.h"
@@ -127,7 +128,7 @@ class GetKeyValueTest : public ::testing::Test {
     ASSERT_EQ(env.api().RegCreateKeyExA(env.root(), path.c_str(), 0, nullptr, 0, 0x2003F, nullptr, &key, nullptr),
               plat::ERROR_SUCCESS);
     const LONG status = env.api().RegSetValueExA(key, name.c_str(), 0, type, data.data(), count);
-    env.api().RegCloseKey(key);
+    (void)env.api().RegCloseKey(key);  // the write's status is what is checked
     ASSERT_EQ(status, plat::ERROR_SUCCESS) << name;
   }
   void Put(const std::string& name, DWORD type, const std::vector<BYTE>& data) {
@@ -551,7 +552,8 @@ TEST_F(StartSysInfoTest, AFaultingCloseEndsInTheMessage) {
 }
 
 TEST_F(StartSysInfoTest, MessageCarriesTheApplicationTitle) {
-  plat::ScopedAppInfo app(plat::AppInfo{u"Another Title", u"x", 1, 0, 0});
+  plat::FixedAppInfo app(plat::AppInfo{u"Another Title", u"x", 1, 0, 0});
+  const plat::ScopedUse<plat::AppMetadata> use_app(app);
   Run();
   ASSERT_EQ(box.calls.size(), 1U);
   EXPECT_EQ(box.calls[0].caption, u"Another Title");

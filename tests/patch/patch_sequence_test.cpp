@@ -5,7 +5,7 @@
 #include "patch/Skelvin_Patch_Main.h"
 #include "platform/app.h"
 #include "platform/error.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 #include "profile/cHalden.h"
 #include "registry/cRegistry.h"
 #include "tests/support/registry_env.h"
@@ -40,7 +40,7 @@ class PatchSequence : public ::testing::Test {
                                         reinterpret_cast<const plat::BYTE*>(text.c_str()),
                                         static_cast<plat::DWORD>(text.size() + 1)),
               plat::ERROR_SUCCESS);
-    env_.api().RegCloseKey(key);
+    (void)env_.api().RegCloseKey(key);  // set-up: the value is read back by the test
   }
 
   testenv::RegistryEnv env_;

@@ -11,7 +11,7 @@
 
 #include "platform/codepage.h"
 #include "platform/error.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 #include "platform/textfile.h"
 #include "profile/cHalden.h"
 #include "tests/support/oem_env.h"

@@ -9,7 +9,7 @@
 #include "platform/app.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 #include "registry/cRegistry.h"
 #include "tests/support/registry_env.h"
 #include "tests/support/scripted.h"
@@ -43,7 +43,7 @@ class RegistryTest : public ::testing::Test {
               plat::ERROR_SUCCESS);
     ASSERT_EQ(env_.api().RegSetValueExA(key, name.c_str(), 0, type, data.data(), static_cast<plat::DWORD>(data.size())),
               plat::ERROR_SUCCESS);
-    env_.api().RegCloseKey(key);
+    (void)env_.api().RegCloseKey(key);  // set-up: read back by the test
   }
   void PutString(const std::string& sub, const std::string& name, const std::string& text) {
     std::vector<BYTE> data(text.begin(), text.end());
@@ -592,9 +592,9 @@ TEST_P(NameLength, ListingsTakeNamesOfUpTo254Characters) {
     ASSERT_EQ(env_.api().RegCreateKeyExA(parent, child.c_str(), 0, nullptr, 0, plat::KEY_ALL_ACCESS, nullptr, &key,
                                          nullptr),
               plat::ERROR_SUCCESS);
-    env_.api().RegCloseKey(key);
+    (void)env_.api().RegCloseKey(key);  // set-up: read back by the test
   }
-  env_.api().RegCloseKey(parent);
+  (void)env_.api().RegCloseKey(parent);  // set-up: read back by the test
   Select("Keys", u"");
   std::vector<std::u16string> sections;
   reg_.EnumerateSections(sections, count);

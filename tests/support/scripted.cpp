@@ -1,6 +1,6 @@
 #include "tests/support/scripted.h"
 
-#include "platform/text.h"
+#include "platform/utf8.h"
 #include "tests/support/registry_env.h"
 
 namespace testenv {
@@ -98,7 +98,7 @@ std::optional<RawValue> ReadRaw(plat::Registry& api, plat::HKEY root, const std:
   RawValue raw{0, std::vector<plat::BYTE>(1 << 16)};
   plat::DWORD size = static_cast<plat::DWORD>(raw.data.size());
   const plat::LONG status = api.RegQueryValueExA(key, name.c_str(), nullptr, &raw.type, raw.data.data(), &size);
-  if (key != root) api.RegCloseKey(key);
+  if (key != root) (void)api.RegCloseKey(key);  // a read-only look: the close changes nothing
   if (status != plat::ERROR_SUCCESS) return std::nullopt;
   raw.data.resize(size);
   return raw;
@@ -107,7 +107,7 @@ std::optional<RawValue> ReadRaw(plat::Registry& api, plat::HKEY root, const std:
 bool KeyPresent(plat::Registry& api, plat::HKEY root, const std::string& path) {
   plat::HKEY key = 0;
   if (api.RegOpenKeyExA(root, path.c_str(), 0, plat::KEY_QUERY_VALUE, &key) != plat::ERROR_SUCCESS) return false;
-  if (key != root) api.RegCloseKey(key);
+  if (key != root) (void)api.RegCloseKey(key);  // a read-only look: the close changes nothing
   return true;
 }
 
@@ -125,7 +125,7 @@ bool DeleteBelow(plat::Registry& api, plat::HKEY parent, const std::string& name
   while (api.RegEnumKeyA(key, 0, child, sizeof child) == plat::ERROR_SUCCESS) {
     if (!DeleteBelow(api, key, child)) break;  // could not delete it: stop rather than loop
   }
-  if (key != parent) api.RegCloseKey(key);
+  if (key != parent) (void)api.RegCloseKey(key);  // the delete's status is the answer
   return api.RegDeleteKeyA(parent, name.c_str()) == plat::ERROR_SUCCESS;
 }
 

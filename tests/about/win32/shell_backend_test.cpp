@@ -4,7 +4,7 @@
 
 #include "platform/error.h"
 #include "platform/shell.h"
-#include "platform/win32/testing.h"
+#include "tests/support/win32/testing.h"
 
 #include <string>
 

@@ -87,7 +87,7 @@ TEST_F(PrefixRegistryTest, NamesAreCaseInsensitiveAndKeepTheirFirstSpelling) {
   const HKEY key = Create("Software\\MixedCase\\Child");
   ASSERT_EQ(SetString(key, "Name", "first"), plat::ERROR_SUCCESS);
   ASSERT_EQ(SetString(key, "NAME", "second"), plat::ERROR_SUCCESS);
-  reg_.RegCloseKey(key);
+  (void)reg_.RegCloseKey(key);
   const HKEY again = Create("SOFTWARE\\mixedcase\\CHILD");
   char name[16];
   DWORD name_size = sizeof name;
@@ -99,14 +99,14 @@ TEST_F(PrefixRegistryTest, NamesAreCaseInsensitiveAndKeepTheirFirstSpelling) {
   EXPECT_STREQ(reinterpret_cast<char*>(data), "second");
   EXPECT_EQ(reg_.RegEnumValueA(again, 1, name, &name_size, nullptr, &type, data, &data_size),
             plat::ERROR_NO_MORE_ITEMS);
-  reg_.RegCloseKey(again);
+  (void)reg_.RegCloseKey(again);
   EXPECT_THAT(File(), HasSubstr("\n[Software\\\\MixedCase\\\\Child] "));
 }
 
 TEST_F(PrefixRegistryTest, StringsAreStoredAsUnicodeFromWindows1252) {
   const HKEY key = Create("Software\\Text");
   ASSERT_EQ(SetString(key, "V", "caf\xE9 \x80"), plat::ERROR_SUCCESS);
-  reg_.RegCloseKey(key);
+  (void)reg_.RegCloseKey(key);
   EXPECT_THAT(File(), HasSubstr("\n\"V\"=\"caf\\xe9 \\x20ac\"\n"));
   EXPECT_EQ(testenv::ReadRaw(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Text", "V"),
             (RawValue{plat::REG_SZ, {'c', 'a', 'f', 0xE9, ' ', 0x80, 0}}));
@@ -134,7 +134,7 @@ TEST_F(PrefixRegistryTest, EnumerationEdgesFollowWindows) {
   EXPECT_EQ(reg_.RegEnumValueA(key, 0, nullptr, &name_size, nullptr, nullptr, nullptr, nullptr),
             plat::ERROR_INVALID_PARAMETER);
 
-  reg_.RegCloseKey(Create("Software\\Edges\\Sub"));
+  (void)reg_.RegCloseKey(Create("Software\\Edges\\Sub"));
   char sub[4] = "xyz";
   EXPECT_EQ(reg_.RegEnumKeyA(key, 0, sub, 3), plat::ERROR_MORE_DATA);
   EXPECT_STREQ(sub, "xyz");
@@ -142,7 +142,7 @@ TEST_F(PrefixRegistryTest, EnumerationEdgesFollowWindows) {
   EXPECT_STREQ(sub, "Sub");
   EXPECT_EQ(reg_.RegEnumKeyA(key, 1, sub, 4), plat::ERROR_NO_MORE_ITEMS);
   EXPECT_EQ(reg_.RegDeleteKeyA(plat::HKEY_LOCAL_MACHINE, "Software\\Edges"), plat::ERROR_ACCESS_DENIED);
-  reg_.RegCloseKey(key);
+  (void)reg_.RegCloseKey(key);
 }
 
 TEST_F(PrefixRegistryTest, AHandleToADeletedKeyReportsItDeleted) {
@@ -160,7 +160,7 @@ TEST_F(PrefixRegistryTest, ANewPrefixGetsADirectoryAndAFileWineAccepts) {
   ASSERT_EQ(
       fresh.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\New", 0, nullptr, 0, 0x3F, nullptr, &key, nullptr),
       plat::ERROR_SUCCESS);
-  fresh.RegCloseKey(key);
+  (void)fresh.RegCloseKey(key);
   std::ifstream in(parent.path() / "new-prefix" / "system.reg");
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text.rfind(kHeader32, 0), 0U) << text;
@@ -197,19 +197,19 @@ class Wow64Test : public PrefixRegistryTest {
 TEST_F(Wow64Test, SoftwareKeysLandInWow6432Node) {
   const HKEY key = Create("Software\\Vendor\\App");
   ASSERT_EQ(SetDword(key, "V", 0), plat::ERROR_SUCCESS);
-  reg_.RegCloseKey(key);
+  (void)reg_.RegCloseKey(key);
   EXPECT_THAT(File(), HasSubstr("\n[Software\\\\Wow6432Node\\\\Vendor\\\\App] "));
   EXPECT_THAT(File(), ::testing::Not(HasSubstr("\n[Software\\\\Vendor")));
   // The 64-bit view is asked for explicitly.
   const HKEY native = Create("Software\\Vendor64", plat::KEY_ALL_ACCESS | plat::KEY_WOW64_64KEY);
-  reg_.RegCloseKey(native);
+  (void)reg_.RegCloseKey(native);
   EXPECT_THAT(File(), HasSubstr("\n[Software\\\\Vendor64] "));
 }
 
 TEST_F(Wow64Test, SharedClassesFallBackToThe64BitKeys) {
   EXPECT_TRUE(testenv::KeyPresent(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Classes\\Only64"));
   const HKEY key = Create("Software\\Classes\\NewClass");
-  reg_.RegCloseKey(key);
+  (void)reg_.RegCloseKey(key);
   EXPECT_THAT(File(), HasSubstr("\n[Software\\\\Classes\\\\NewClass] "));
 }
 
@@ -243,7 +243,7 @@ TEST_P(ViewTest, NewKeysLandWhereA32BitProgramPutsThemUnderWine) {
   ASSERT_EQ(reg_.RegCreateKeyExA(c.root, "Software\\App", 0, nullptr, 0, c.sam, nullptr, &key, nullptr),
             plat::ERROR_SUCCESS);
   ASSERT_EQ(SetDword(key, "V", 1), plat::ERROR_SUCCESS);
-  reg_.RegCloseKey(key);
+  (void)reg_.RegCloseKey(key);
   EXPECT_THAT(prefix_.Read(file), HasSubstr(std::string("\n[") + c.saved + "] "));
   // Read back in the same view.
   ASSERT_EQ(reg_.RegOpenKeyExA(c.root, "Software\\App", 0, c.sam, &key), plat::ERROR_SUCCESS);
@@ -252,7 +252,7 @@ TEST_P(ViewTest, NewKeysLandWhereA32BitProgramPutsThemUnderWine) {
   EXPECT_EQ(reg_.RegQueryValueExA(key, "V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
             plat::ERROR_SUCCESS);
   EXPECT_EQ(value, 1U);
-  reg_.RegCloseKey(key);
+  (void)reg_.RegCloseKey(key);
 }
 
 INSTANTIATE_TEST_SUITE_P(Roots, ViewTest,
@@ -296,7 +296,7 @@ TEST_P(ArchOnSaveTest, WrittenAsWineserverWritesIt) {
   ASSERT_EQ(reg_.RegCreateKeyExA(c.root, "Software\\X", 0, nullptr, 0, plat::KEY_ALL_ACCESS, nullptr, &key, nullptr),
             plat::ERROR_SUCCESS);
   ASSERT_EQ(SetDword(key, "V", 1), plat::ERROR_SUCCESS);
-  reg_.RegCloseKey(key);
+  (void)reg_.RegCloseKey(key);
   const std::string text = prefix_.Read(c.file);
   EXPECT_EQ(text.rfind(c.saved_head + "\n[", 0), 0U) << text;
 }
@@ -324,7 +324,7 @@ TEST(NewPrefix, Win64WhenWinearchAsksForIt) {
       fresh.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\X", 0, nullptr, 0, 0x3F, nullptr, &key, nullptr);
   ::unsetenv("WINEARCH");
   ASSERT_EQ(status, plat::ERROR_SUCCESS);
-  fresh.RegCloseKey(key);
+  (void)fresh.RegCloseKey(key);
   std::ifstream in(parent.path() / "p64" / "system.reg");
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text.rfind(kHeader64, 0), 0U) << text;
@@ -433,7 +433,7 @@ TEST_P(LinkFollowTest, OpensWhatWineOpens) {
     EXPECT_EQ(reg_.RegQueryValueExA(key, "V", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
               plat::ERROR_SUCCESS);
     EXPECT_EQ(value, c.value);
-    reg_.RegCloseKey(key);
+    (void)reg_.RegCloseKey(key);
   } else {
     EXPECT_EQ(key, 0U);
   }
@@ -544,9 +544,12 @@ LONG CreateBelowIt(plat::Registry& r, const std::string& path, HKEY* key) {
 }
 LONG CreateFromAHandle(plat::Registry& r, const std::string& path, HKEY* key) {
   HKEY software = 0;
-  r.RegOpenKeyExA(plat::HKEY_LOCAL_MACHINE, "Software", 0, plat::KEY_ALL_ACCESS, &software);
+  if (const LONG open = r.RegOpenKeyExA(plat::HKEY_LOCAL_MACHINE, "Software", 0, plat::KEY_ALL_ACCESS, &software);
+      open != plat::ERROR_SUCCESS) {
+    return open;
+  }
   const LONG status = CreateAt(r, software, path.substr(path.find('\\') + 1) + "\\Formats", key);
-  r.RegCloseKey(software);
+  (void)r.RegCloseKey(software);
   return status;
 }
 LONG DeleteIt(plat::Registry& r, const std::string& path, HKEY*) {
@@ -581,7 +584,7 @@ TEST_F(LinkTest, AnOpenHandleNeverWritesUnderALinkKey) {
               status);
     if (sub != 0) {
       EXPECT_EQ(SetDword(sub, "NMMC", 0), plat::ERROR_SUCCESS);
-      reg_.RegCloseKey(sub);
+      (void)reg_.RegCloseKey(sub);
       EXPECT_EQ(testenv::ReadRaw(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Target\\Formats", "NMMC"),
                 (RawValue{plat::REG_DWORD, {0, 0, 0, 0}}));
     } else {
@@ -589,7 +592,7 @@ TEST_F(LinkTest, AnOpenHandleNeverWritesUnderALinkKey) {
     }
     EXPECT_TRUE(LinksHoldNothingElse(File()));
   }
-  reg_.RegCloseKey(key);
+  (void)reg_.RegCloseKey(key);
 }
 
 // Creating through a link creates under its target; a target whose last key
@@ -730,7 +733,7 @@ class PersistenceFailure : public PrefixRegistryTest, public ::testing::WithPara
   void SetUp() override {
     const HKEY key = Create("Software\\Kept");
     ASSERT_EQ(SetDword(key, "Old", 1), plat::ERROR_SUCCESS);
-    reg_.RegCloseKey(key);
+    (void)reg_.RegCloseKey(key);
     before_ = File();
     faulty_.failing = GetParam().step;
     faulty_.error = GetParam().error;
@@ -757,7 +760,7 @@ TEST_P(PersistenceFailure, LeavesTheOldFileAndReportsAFailureStatus) {
   TearDown();
   EXPECT_EQ(testenv::ReadRaw(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Kept", "New"), std::nullopt);
   EXPECT_EQ(SetDword(key, "New", 3), plat::ERROR_SUCCESS);
-  reg_.RegCloseKey(key);
+  (void)reg_.RegCloseKey(key);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, PersistenceFailure,
@@ -846,7 +849,7 @@ std::filesystem::path ServerLock(const std::filesystem::path& prefix) {
 
 TEST_F(PrefixRegistryTest, ARunningWineserverIsRefusedWithTheWayOut) {
   const HKEY key = Create("Software\\Guarded");
-  reg_.RegCloseKey(key);
+  (void)reg_.RegCloseKey(key);
   const std::string before = File();
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
@@ -901,7 +904,7 @@ TEST_F(PrefixRegistryTest, ConcurrentWritersLoseNoUpdate) {
         const std::string name = "W" + std::to_string(w) + "R" + std::to_string(round);
         failures +=
             mine.RegSetValueExA(key, name.c_str(), 0, plat::REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4) != 0;
-        mine.RegCloseKey(key);
+        (void)mine.RegCloseKey(key);
       }
       ::_exit(failures == 0 ? 0 : 1);
     }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/app.h"
-#include "platform/backend.h"
+#include "platform/unhandled.h"
 #include "platform/entry.h"
 #include "platform/error.h"
 #include "platform/facility.h"
@@ -41,8 +41,11 @@ TEST(UnhandledTextTest, NumberThenABlankLineThenTheDescription) {
   EXPECT_EQ(plat::win32::UnhandledText(-5, u"x"), u"Run-time error '-5':\r\n\r\nx");
 }
 
+// The program's own identity installed, as its entry point installs it.
 class ReportUnhandledTest : public ::testing::Test {
  protected:
+  plat::FixedAppInfo app_{plat::AppInfoOf(plat::ProgramInfo())};
+  plat::ScopedUse<plat::AppMetadata> use_app_{app_};
   RecordingMsgBox box_;
   plat::ScopedUse<plat::MsgBox> use_{box_};
 };
@@ -58,7 +61,8 @@ TEST_F(ReportUnhandledTest, ShowsACriticalBoxCaptionedWithTheTitle) {
 }
 
 TEST_F(ReportUnhandledTest, CaptionFollowsTheApplicationTitle) {
-  plat::ScopedAppInfo info({u"Other Title", u"other", 2, 3, 4});
+  plat::FixedAppInfo info({u"Other Title", u"other", 2, 3, 4});
+  const plat::ScopedUse<plat::AppMetadata> use_info(info);
   plat::ReportUnhandled(5, u"Invalid procedure call or argument");
   ASSERT_EQ(box_.shown.size(), 1U);
   EXPECT_EQ(box_.shown[0].caption, u"Other Title");

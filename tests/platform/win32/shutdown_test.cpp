@@ -1,11 +1,13 @@
 // The restart request of the Windows backend: the shutdown privilege is
 // enabled in the process token before ExitWindowsEx, whose arguments and
-// result pass through unchanged. The real request is replaced here.
+// result pass through unchanged. The system's request is replaced here by a
+// recorder, installed as the ShutdownRequest facility.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "platform/exitwindows.h"
+#include "platform/facility.h"
 #include "platform/types.h"
 #include "platform/win32/shutdown.h"
 
@@ -20,10 +22,13 @@ struct Request {
 std::vector<Request> g_requests;
 plat::BOOL g_answer = plat::FALSE;
 
-plat::BOOL RecordRequest(plat::UINT uFlags, plat::DWORD dwReserved) {
-  g_requests.push_back({uFlags, dwReserved, plat::win32::ShutdownPrivilegeEnabled()});
-  return g_answer;
-}
+class RecordingRequest final : public plat::win32::ShutdownRequest {
+ public:
+  plat::BOOL ExitWindowsEx(plat::UINT uFlags, plat::DWORD dwReserved) override {
+    g_requests.push_back({uFlags, dwReserved, plat::win32::ShutdownPrivilegeEnabled()});
+    return g_answer;
+  }
+};
 
 class ShutdownPrivilegeTest : public ::testing::Test {
  protected:
@@ -33,7 +38,11 @@ class ShutdownPrivilegeTest : public ::testing::Test {
     ASSERT_TRUE(plat::win32::SetShutdownPrivilege(false));
     ASSERT_FALSE(plat::win32::ShutdownPrivilegeEnabled());
   }
-  void TearDown() override { plat::win32::SetShutdownPrivilege(false); }
+  // Best effort: the next test's SetUp checks the token again.
+  void TearDown() override { (void)plat::win32::SetShutdownPrivilege(false); }
+
+  RecordingRequest request_;
+  plat::ScopedUse<plat::win32::ShutdownRequest> use_request_{request_};
 };
 
 TEST_F(ShutdownPrivilegeTest, EnablingShowsInTheToken) {
@@ -55,7 +64,7 @@ class ShutdownRequestTest : public ShutdownPrivilegeTest, public ::testing::With
 TEST_P(ShutdownRequestTest, EnablesThePrivilegeThenPassesTheCallThrough) {
   const RequestCase& c = GetParam();
   g_answer = c.answer;
-  plat::win32::Win32Shutdown shutdown(&RecordRequest);
+  plat::win32::Win32Shutdown shutdown;
   EXPECT_EQ(shutdown.ExitWindowsEx(c.flags, c.reserved), c.answer);
   ASSERT_EQ(g_requests.size(), 1U);
   EXPECT_EQ(g_requests[0].flags, c.flags);
@@ -66,10 +75,11 @@ TEST_P(ShutdownRequestTest, EnablesThePrivilegeThenPassesTheCallThrough) {
 TEST_P(ShutdownRequestTest, EveryCallIsOneRequest) {
   const RequestCase& c = GetParam();
   g_answer = c.answer;
-  plat::win32::Win32Shutdown shutdown(&RecordRequest);
-  shutdown.ExitWindowsEx(c.flags, c.reserved);
-  plat::win32::SetShutdownPrivilege(false);
-  shutdown.ExitWindowsEx(c.flags, c.reserved);
+  plat::win32::Win32Shutdown shutdown;
+  // Only the requests made are looked at here.
+  (void)shutdown.ExitWindowsEx(c.flags, c.reserved);
+  (void)plat::win32::SetShutdownPrivilege(false);
+  (void)shutdown.ExitWindowsEx(c.flags, c.reserved);
   ASSERT_EQ(g_requests.size(), 2U);
   EXPECT_TRUE(g_requests[1].privilege_enabled);
 }

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/text.h"
+#include "platform/utf8.h"
 #include "platform/textfile.h"
 
 namespace {

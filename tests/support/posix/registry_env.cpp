@@ -5,7 +5,7 @@
 #include "platform/codepage.h"
 
 #include "platform/posix/registry.h"
-#include "platform/text.h"
+#include "platform/utf8.h"
 #include "tests/support/posix/temp_prefix.h"
 #include "tests/support/registry_env.h"
 #include "winereg/reader.h"
@@ -29,8 +29,8 @@ plat::Registry& RegistryEnv::api() { return impl_->registry; }
 void RegistryEnv::FillValues(const std::string& path, int count) {
   // Written straight into the prefix's file: one save instead of `count`.
   plat::HKEY key = 0;
-  impl_->registry.RegCreateKeyExA(root_, path.c_str(), 0, nullptr, 0, 0x3F, nullptr, &key, nullptr);
-  impl_->registry.RegCloseKey(key);
+  (void)impl_->registry.RegCreateKeyExA(root_, path.c_str(), 0, nullptr, 0, 0x3F, nullptr, &key, nullptr);
+  (void)impl_->registry.RegCloseKey(key);
   winereg::ParseError error;
   std::optional<winereg::Hive> hive = winereg::Parse(impl_->prefix.Read("system.reg"), &error);
   winereg::Key* target = &hive->root;

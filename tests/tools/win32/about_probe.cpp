@@ -9,7 +9,7 @@
 // Exit status 1 when there is no such window.
 #include <windows.h>
 
-#include "platform/win32/tools/utf8.h"
+#include "tests/tools/win32/utf8.h"
 
 #include <cstdio>
 #include <string>
@@ -41,11 +41,12 @@ BOOL CALLBACK PrintControl(HWND control, LPARAM parent_param) {
   RECT client;
   ::GetClientRect(control, &client);
   const bool icon = ClassOf(control) == "Static" && ::SendMessageW(control, STM_GETICON, 0, 0) != 0;
-  std::printf("control id=%d class=%s text=%s rect=%ld,%ld,%ld,%ld client=%ld,%ld style=0x%08lx exstyle=0x%08lx icon=%d\n",
-              ::GetDlgCtrlID(control), ClassOf(control).c_str(), Text(control).c_str(), rect.left, rect.top,
-              rect.right - rect.left, rect.bottom - rect.top, client.right, client.bottom,
-              static_cast<unsigned long>(::GetWindowLongW(control, GWL_STYLE)),
-              static_cast<unsigned long>(::GetWindowLongW(control, GWL_EXSTYLE)), icon ? 1 : 0);
+  std::printf(
+      "control id=%d class=%s text=%s rect=%ld,%ld,%ld,%ld client=%ld,%ld style=0x%08lx exstyle=0x%08lx icon=%d\n",
+      ::GetDlgCtrlID(control), ClassOf(control).c_str(), Text(control).c_str(), rect.left, rect.top,
+      rect.right - rect.left, rect.bottom - rect.top, client.right, client.bottom,
+      static_cast<unsigned long>(::GetWindowLongW(control, GWL_STYLE)),
+      static_cast<unsigned long>(::GetWindowLongW(control, GWL_EXSTYLE)), icon ? 1 : 0);
   return TRUE;
 }
 

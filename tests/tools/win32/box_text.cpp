@@ -5,7 +5,7 @@
 #include <io.h>
 #include <windows.h>
 
-#include "platform/win32/tools/utf8.h"
+#include "tests/tools/win32/utf8.h"
 
 #include <cstdio>
 #include <string>

@@ -1,4 +1,4 @@
-// What each backend provides to the portable part of the platform layer.
+// The report of an error that ended the program; each backend provides it.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/win32/testing.h"
+#include "tests/support/win32/testing.h"
 
 #include "platform/win32/win32.h"
 
@@ -15,8 +15,7 @@ bool MakeFolder(const std::string& path) { return ::CreateDirectoryA(path.c_str(
 bool RemoveFolder(const std::string& path) { return ::RemoveDirectoryA(path.c_str()) != 0; }
 
 bool MakeFile(const std::string& path, DWORD attributes) {
-  const HANDLE file =
-      ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+  const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   ::CloseHandle(file);
   return true;
