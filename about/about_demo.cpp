@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
   bool sysinfo = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--times") == 0 && i + 1 < argc) {
-      times = std::atoi(argv[++i]);
+      times = static_cast<int>(std::strtol(argv[++i], nullptr, 10));
     } else if (std::strcmp(argv[i], "--modeless") == 0) {
       modeless = true;
     } else if (std::strcmp(argv[i], "--sysinfo") == 0) {

@@ -10,7 +10,7 @@
 
 namespace skelvin {
 
-void cHalden::ExitWin(std::u16string ShutDownKey) {
+void cHalden::ExitWin(const std::u16string& ShutDownKey) {
   constexpr plat::DWORD kReserved = 0xFFFFFFFFU;  // -1: all 32 bits set
   // A refused request goes unnoticed: the caller is not told.
   if (ShutDownKey == u"Reboot") {

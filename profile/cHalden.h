@@ -19,7 +19,7 @@ class cHalden {
   // "Shutdown" for a shutdown (EWX_SHUTDOWN, reserved -1): one request per
   // set, its result ignored. Any other string (compared exactly) does nothing.
   // Never fails.
-  void ExitWin(std::u16string ShutDownKey);
+  void ExitWin(const std::u16string& ShutDownKey);
 
   // Any non-zero GO reads the OEM information file once (ReadOemInfo); 0
   // does nothing. The value is not kept. Throws the read's plat::Error

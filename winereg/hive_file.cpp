@@ -41,7 +41,7 @@ class TextBuffer {
       if (base != MAP_FAILED) {
         owner_ = std::shared_ptr<void>(base, [length](void* p) { ::munmap(p, length); });
         const auto start = reinterpret_cast<std::uintptr_t>(base);
-        data_ = reinterpret_cast<char*>((start + kHuge - 1) & ~(kHuge - 1));
+        data_ = static_cast<char*>(base) + (((start + kHuge - 1) & ~(kHuge - 1)) - start);
         capacity_ = length - static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(data_) - start);
         // Advice only; and not for a much larger file, where finding that
         // many huge pages (compaction) costs more than the faults saved.
@@ -279,8 +279,8 @@ Status HiveFile::Save(const PrefixLock* lock) {
   }
   // Large parts (the text kept from the file) go straight from where they
   // are; small ones are gathered first.
-  constexpr std::size_t kGather = 64 * 1024;
-  constexpr std::size_t kChunk = 1024 * 1024;
+  constexpr std::size_t kGather = std::size_t{64} * 1024;
+  constexpr std::size_t kChunk = std::size_t{1024} * 1024;
   const auto write_all = [&](std::string_view data) {
     while (!data.empty()) {
       const ssize_t n = files.Write(fd, data.data(), std::min(data.size(), kChunk));

@@ -190,7 +190,9 @@ ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::op
   ServerScan found;
   while (const dirent* entry = ::readdir(proc)) {
     const char* name = entry->d_name;
-    if (*name < '0' || *name > '9' || std::atoi(name) == ::getpid()) continue;
+    if (*name < '0' || *name > '9') continue;
+    const auto pid = static_cast<pid_t>(std::strtol(name, nullptr, 10));
+    if (pid == ::getpid()) continue;
     const std::string base = std::string("/proc/") + name;
     char cwd[4096];
     const ssize_t n = ::readlink((base + "/cwd").c_str(), cwd, sizeof cwd - 1);
@@ -202,7 +204,7 @@ ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::op
     }
     const auto it = std::find(server_dirs.begin(), server_dirs.end(), dir.substr(dir.rfind('/') + 1));
     if (it == server_dirs.end()) continue;
-    found.pid = static_cast<pid_t>(std::atoi(name));
+    found.pid = pid;
     found.which = static_cast<std::size_t>(it - server_dirs.begin());
     if (const pid_t holder = RunningServer(base + "/cwd/lock")) found.pid = holder;
     // <TMPDIR>/wine-XXXXXX/server-*: a server of another TMPDIR is stopped

@@ -24,12 +24,12 @@ class LowerTable {
   LowerTable() {
     for (std::size_t c = 0; c < table_.size(); ++c) table_[c] = static_cast<char16_t>(c);
     for (char16_t c = u'A'; c <= u'Z'; ++c) table_[c] = static_cast<char16_t>(c + 32);
-    locale_t loc = static_cast<locale_t>(0);
+    locale_t loc = locale_t{};
     for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8", "en_US.utf8"}) {
-      loc = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
-      if (loc != static_cast<locale_t>(0)) break;
+      loc = newlocale(LC_CTYPE_MASK, name, locale_t{});
+      if (loc != locale_t{}) break;
     }
-    if (loc == static_cast<locale_t>(0)) return;  // ASCII only
+    if (loc == locale_t{}) return;  // ASCII only
     for (std::uint32_t c = 0x80; c < 0x10000; ++c) {
       if (c >= 0xD800 && c <= 0xDFFF) continue;
       const wint_t lower = towlower_l(static_cast<wint_t>(c), loc);

@@ -90,8 +90,7 @@ void DumpValue(std::string& out, const Value& value) {
       if (i + 1 < n) {
         *p++ = ',';
         if (++count > 76) {
-          std::memcpy(p, "\\\n  ", 4);
-          p += 4;
+          for (const char c : {'\\', '\n', ' ', ' '}) *p++ = c;
           count = 2;
         }
       }

@@ -100,7 +100,7 @@ struct DirCloser {
 // case. Empty when there is none.
 fs::path FindInHostFolder(const fs::path& dir, const std::string& name) {
   if (!IsValidName(name)) return {};
-  const fs::path exact = dir / ToUtf8(FromAnsi(name));
+  fs::path exact = dir / ToUtf8(FromAnsi(name));
   struct stat st {};
   if (::stat(exact.c_str(), &st) == 0) return exact;
   std::unique_ptr<DIR, DirCloser> stream(::opendir(dir.c_str()));
@@ -128,7 +128,7 @@ std::vector<std::string> ProgramNames(const std::string& name) {
 // The program file `name` in the host folder `dir`; empty when none.
 fs::path FindProgramInHostFolder(const fs::path& dir, const std::string& name) {
   for (const std::string& candidate : ProgramNames(name)) {
-    const fs::path found = FindInHostFolder(dir, candidate);
+    fs::path found = FindInHostFolder(dir, candidate);
     if (!found.empty() && IsRegularFile(found)) return found;
   }
   return {};
@@ -335,6 +335,7 @@ class PrefixShell final : public Shell {
     args.push_back(command.program);
     for (const std::string& a : command.arguments) args.push_back(ToUtf8(FromAnsi(a)));
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     const std::string prefix = winereg::DefaultPrefix().string();
