@@ -318,8 +318,9 @@ class TerminalToolkit final : public DialogToolkit {
     std::string out;
     if (::isatty(STDOUT_FILENO) != 0) out += "\x1b[H\x1b[2J";
     std::u16string top = u"+- " + form.caption + u" ";
-    if (static_cast<int>(top.size()) > columns + 1) top.resize(static_cast<std::size_t>(columns + 1));
-    top += std::u16string(static_cast<std::size_t>(columns + 1) - top.size(), u'-');
+    const std::size_t width = static_cast<std::size_t>(columns) + 1;  // columns is at least 1
+    if (top.size() > width) top.resize(width);
+    top += std::u16string(width - top.size(), u'-');
     top += u"+";
     out += ToUtf8(top) + "\n";
     for (const std::u16string& row : client.rows()) out += "|" + ToUtf8(row) + "|\n";
