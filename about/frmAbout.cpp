@@ -101,9 +101,9 @@ std::u16string frmAbout::ControlText(std::size_t control) const {
 void frmAbout::Form_Load() {
   const plat::AppInfo& app = plat::App();
   toolkit_->SetCaption(form_, u"About " + app.Title);
-  toolkit_->SetText(form_, about::kLblVersion,
-                    u"Version " + plat::Decimal(app.Major) + u"." + plat::Decimal(app.Minor) + u"." +
-                        plat::Decimal(app.Revision));
+  toolkit_->SetText(
+      form_, about::kLblVersion,
+      u"Version " + plat::Decimal(app.Major) + u"." + plat::Decimal(app.Minor) + u"." + plat::Decimal(app.Revision));
   toolkit_->SetText(form_, about::kLblTitle, app.Title);
 }
 

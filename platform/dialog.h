@@ -39,27 +39,27 @@ struct ControlDesign {
   std::u16string_view Text{};  // design text of buttons and labels
   int Left = 0, Top = 0, Width = 0, Height = 0;
   int X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;
-  int TabIndex = -1;  // -1 for controls without one (lines)
-  std::int32_t ForeColor = kDefaultColor;  // text colour of labels
+  int TabIndex = -1;                         // -1 for controls without one (lines)
+  std::int32_t ForeColor = kDefaultColor;    // text colour of labels
   std::int32_t BorderColor = kDefaultColor;  // colour of lines
-  int BorderWidth = 1;  // pixels, lines
+  int BorderWidth = 1;                       // pixels, lines
   LineStyle Style = LineStyle::Solid;
-  bool Default = false;  // button pressed by Enter
-  bool Cancel = false;  // button pressed by Esc
+  bool Default = false;       // button pressed by Enter
+  bool Cancel = false;        // button pressed by Esc
   bool ShowsAppIcon = false;  // picture box holding the application icon
-  int SunkenBorder = 0;  // pixels of sunken border on each side of a picture box
+  int SunkenBorder = 0;       // pixels of sunken border on each side of a picture box
 };
 
 enum class FormBorder { FixedDialog };
 
 struct FormDesign {
-  std::u16string_view Name{};  // the form's class name
+  std::u16string_view Name{};     // the form's class name
   std::u16string_view Caption{};  // design caption
   FormBorder Border = FormBorder::FixedDialog;
   bool MinButton = false;
   bool MaxButton = false;
-  bool AppIcon = false;  // the window icon is the application icon
-  int Left = 0, Top = 0;  // client area's top-left corner on the screen, twips
+  bool AppIcon = false;                   // the window icon is the application icon
+  int Left = 0, Top = 0;                  // client area's top-left corner on the screen, twips
   int ClientWidth = 0, ClientHeight = 0;  // twips
   std::span<const ControlDesign> Controls{};
 };

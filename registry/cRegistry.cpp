@@ -34,8 +34,8 @@ HKEY Root(std::int32_t root) { return static_cast<HKEY>(root); }
   char noClass[] = "";
   plat::SECURITY_ATTRIBUTES attributes{0, nullptr, 0};
   DWORD disposition = 0;
-  return Api().RegCreateKeyExA(Root(root), path.c_str(), 0, noClass, plat::REG_OPTION_NON_VOLATILE,
-                               kWriteAccess, &attributes, key.receive(), &disposition);
+  return Api().RegCreateKeyExA(Root(root), path.c_str(), 0, noClass, plat::REG_OPTION_NON_VOLATILE, kWriteAccess,
+                               &attributes, key.receive(), &disposition);
 }
 
 // A name/data buffer pair for one RegEnumValueA call: 255 blanks each.
@@ -117,8 +117,8 @@ void cRegistry::EnumerateValues(std::vector<ValueEntry>& sKeys, std::int16_t& iK
   sKeys.clear();
   sectionKey_ = plat::AnsiRoundTrip(sectionKey_);
   plat::UniqueHKey key;
-  LONG status = Api().RegOpenKeyExA(Root(classKey_), plat::ToAnsi(sectionKey_).c_str(), 0,
-                                    plat::KEY_QUERY_VALUE, key.receive());
+  LONG status =
+      Api().RegOpenKeyExA(Root(classKey_), plat::ToAnsi(sectionKey_).c_str(), 0, plat::KEY_QUERY_VALUE, key.receive());
   EnumBuffers buffers;
   for (DWORD index = 0; status == plat::ERROR_SUCCESS; ++index) {
     status = buffers.Next(key.get(), index);
@@ -186,8 +186,7 @@ std::int16_t cRegistry::WriteDWordToKey(std::int32_t root, const std::u16string&
   const auto bits = static_cast<std::uint32_t>(value);
   const std::array<BYTE, 4> data = {static_cast<BYTE>(bits), static_cast<BYTE>(bits >> 8),
                                     static_cast<BYTE>(bits >> 16), static_cast<BYTE>(bits >> 24)};
-  const LONG status =
-      Api().RegSetValueExA(key.get(), plat::ToAnsi(name).c_str(), 0, plat::REG_DWORD, data.data(), 4);
+  const LONG status = Api().RegSetValueExA(key.get(), plat::ToAnsi(name).c_str(), 0, plat::REG_DWORD, data.data(), 4);
   // The write's status is the answer; the close's is not looked at.
   (void)key.Close();
   return status == plat::ERROR_SUCCESS ? -1 : 0;
@@ -255,8 +254,8 @@ std::int16_t cRegistry::EnsureKeyExists(std::int32_t& root, std::u16string& path
 
 void cRegistry::RaiseWriteFailure(const std::u16string& value) const {
   throw plat::Error(kErrorNumber, plat::App().EXEName + u".cRegistry",
-                    u"Failed to set registry value Key: '" + plat::Decimal(classKey_) + u"',Section: '" +
-                        sectionKey_ + u"',Key: '" + valueKey_ + u"' to value: '" + value + u"'");
+                    u"Failed to set registry value Key: '" + plat::Decimal(classKey_) + u"',Section: '" + sectionKey_ +
+                        u"',Key: '" + valueKey_ + u"' to value: '" + value + u"'");
 }
 
 }  // namespace skelvin

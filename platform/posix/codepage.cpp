@@ -31,9 +31,8 @@ int ToByte(char16_t c) {
 
 }  // namespace
 
-int WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, const char16_t* lpWideCharStr,
-                        int cchWideChar, char* lpMultiByteStr, int cbMultiByte,
-                        const char* lpDefaultChar, BOOL* lpUsedDefaultChar) {
+int WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, const char16_t* lpWideCharStr, int cchWideChar,
+                        char* lpMultiByteStr, int cbMultiByte, const char* lpDefaultChar, BOOL* lpUsedDefaultChar) {
   if (CodePage != CP_ACP || lpWideCharStr == nullptr || cbMultiByte < 0) return 0;
   std::size_t count = 0;
   if (cchWideChar < 0) {
@@ -54,8 +53,8 @@ int WideCharToMultiByte(UINT CodePage, DWORD /*dwFlags*/, const char16_t* lpWide
   return static_cast<int>(count);
 }
 
-int MultiByteToWideChar(UINT CodePage, DWORD /*dwFlags*/, const char* lpMultiByteStr,
-                        int cbMultiByte, char16_t* lpWideCharStr, int cchWideChar) {
+int MultiByteToWideChar(UINT CodePage, DWORD /*dwFlags*/, const char* lpMultiByteStr, int cbMultiByte,
+                        char16_t* lpWideCharStr, int cchWideChar) {
   if (CodePage != CP_ACP || lpMultiByteStr == nullptr || cchWideChar < 0) return 0;
   std::size_t count = 0;
   if (cbMultiByte < 0) {

@@ -58,7 +58,7 @@ class RawMode {
  public:
   RawMode() {
     if (::isatty(STDIN_FILENO) == 0 || ::tcgetattr(STDIN_FILENO, &g_saved) != 0) return;
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = RestoreAndReraise;
     sigemptyset(&action.sa_mask);
     for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) ::sigaction(kEndingSignals[i], &action, &previous_[i]);
@@ -95,7 +95,9 @@ int ReadByte() {
 }
 
 bool ByteWaiting(int timeout_ms) {
-  struct pollfd fd{STDIN_FILENO, POLLIN, 0};
+  struct pollfd fd {
+    STDIN_FILENO, POLLIN, 0
+  };
   return ::poll(&fd, 1, timeout_ms) > 0;
 }
 
@@ -122,7 +124,8 @@ Key NextKey() {
 
 class Canvas {
  public:
-  Canvas(int columns, int rows) : rows_(static_cast<std::size_t>(rows), std::u16string(static_cast<std::size_t>(columns), u' ')) {}
+  Canvas(int columns, int rows)
+      : rows_(static_cast<std::size_t>(rows), std::u16string(static_cast<std::size_t>(columns), u' ')) {}
 
   void Put(int column, int row, std::u16string_view text) {
     if (row < 0 || row >= static_cast<int>(rows_.size())) return;
@@ -249,10 +252,17 @@ class TerminalToolkit final : public DialogToolkit {
       const FormId id = shown_order_.back();
       Form& form = forms_.at(id);
       switch (key) {
-        case Key::Enter: Press(id, form, &ControlDesign::Default); break;
-        case Key::Escape: Press(id, form, &ControlDesign::Cancel); break;
-        case Key::End: form.events->CloseRequest(id); break;
-        case Key::Other: break;
+        case Key::Enter:
+          Press(id, form, &ControlDesign::Default);
+          break;
+        case Key::Escape:
+          Press(id, form, &ControlDesign::Cancel);
+          break;
+        case Key::End:
+          form.events->CloseRequest(id);
+          break;
+        case Key::Other:
+          break;
       }
       // A form that stays after the end of input would wait for ever.
       if (key == Key::End && Find(id) != nullptr) DestroyForm(id);

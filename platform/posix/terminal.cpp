@@ -34,11 +34,16 @@ std::string TerminalText(const char16_t* text) {
 
 const char* IconMark(UINT type) {
   switch (type & 0xF0) {
-    case MB_ICONHAND: return "(x) ";
-    case MB_ICONQUESTION: return "(?) ";
-    case MB_ICONEXCLAMATION: return "(!) ";
-    case MB_ICONASTERISK: return "(i) ";
-    default: return "";
+    case MB_ICONHAND:
+      return "(x) ";
+    case MB_ICONQUESTION:
+      return "(?) ";
+    case MB_ICONEXCLAMATION:
+      return "(!) ";
+    case MB_ICONASTERISK:
+      return "(i) ";
+    default:
+      return "";
   }
 }
 

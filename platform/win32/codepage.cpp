@@ -10,20 +10,18 @@
 namespace plat {
 
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const char16_t* lpWideCharStr, int cchWideChar,
-                        char* lpMultiByteStr, int cbMultiByte, const char* lpDefaultChar,
-                        BOOL* lpUsedDefaultChar) {
+                        char* lpMultiByteStr, int cbMultiByte, const char* lpDefaultChar, BOOL* lpUsedDefaultChar) {
   ::BOOL used_default = FALSE;
-  const int result =
-      ::WideCharToMultiByte(CodePage, dwFlags | WC_NO_BEST_FIT_CHARS, win32::Wide(lpWideCharStr), cchWideChar, lpMultiByteStr,
-                            cbMultiByte, lpDefaultChar, lpUsedDefaultChar != nullptr ? &used_default : nullptr);
+  const int result = ::WideCharToMultiByte(CodePage, dwFlags | WC_NO_BEST_FIT_CHARS, win32::Wide(lpWideCharStr),
+                                           cchWideChar, lpMultiByteStr, cbMultiByte, lpDefaultChar,
+                                           lpUsedDefaultChar != nullptr ? &used_default : nullptr);
   if (lpUsedDefaultChar != nullptr) *lpUsedDefaultChar = used_default != 0 ? TRUE : FALSE;
   return result;
 }
 
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, const char* lpMultiByteStr, int cbMultiByte,
                         char16_t* lpWideCharStr, int cchWideChar) {
-  return ::MultiByteToWideChar(CodePage, dwFlags, lpMultiByteStr, cbMultiByte, win32::Wide(lpWideCharStr),
-                               cchWideChar);
+  return ::MultiByteToWideChar(CodePage, dwFlags, lpMultiByteStr, cbMultiByte, win32::Wide(lpWideCharStr), cchWideChar);
 }
 
 }  // namespace plat

@@ -176,8 +176,8 @@ bool RegisterFormClass(const std::wstring& name) {
 }
 
 ::HICON LoadAppIcon(int size) {
-  return static_cast<::HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIconResource),
-                                           IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+  return static_cast<::HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIconResource), IMAGE_ICON,
+                                           size, size, LR_DEFAULTCOLOR));
 }
 
 std::wstring WideText(std::u16string_view text) {

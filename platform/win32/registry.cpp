@@ -56,8 +56,7 @@ class Win32Registry final : public Registry {
   [[nodiscard]] LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
                                    HKEY* phkResult) override {
     HKeyArg result(phkResult);
-    return result.Finish(
-        ::RegOpenKeyExA(win32::ToNative(hKey), lpSubKey, ulOptions, samDesired | kView, result.get()));
+    return result.Finish(::RegOpenKeyExA(win32::ToNative(hKey), lpSubKey, ulOptions, samDesired | kView, result.get()));
   }
 
   [[nodiscard]] LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass, DWORD dwOptions,
@@ -79,8 +78,7 @@ class Win32Registry final : public Registry {
 
   [[nodiscard]] LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
                                     const BYTE* lpData, DWORD cbData) override {
-    return static_cast<LONG>(
-        ::RegSetValueExA(win32::ToNative(hKey), lpValueName, Reserved, dwType, lpData, cbData));
+    return static_cast<LONG>(::RegSetValueExA(win32::ToNative(hKey), lpValueName, Reserved, dwType, lpData, cbData));
   }
 
   [[nodiscard]] LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType,
@@ -88,8 +86,8 @@ class Win32Registry final : public Registry {
     DwordArg reserved(lpReserved);
     DwordArg type(lpType);
     DwordArg size(lpcbData);
-    return static_cast<LONG>(::RegQueryValueExA(win32::ToNative(hKey), lpValueName, reserved.get(), type.get(),
-                                                lpData, size.get()));
+    return static_cast<LONG>(
+        ::RegQueryValueExA(win32::ToNative(hKey), lpValueName, reserved.get(), type.get(), lpData, size.get()));
   }
 
   [[nodiscard]] LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName, DWORD* lpcchValueName,

@@ -46,8 +46,8 @@ class Win32Shell final : public Shell {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = static_cast<::WORD>(nShowCmd);
     ::PROCESS_INFORMATION process{};
-    if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                         &process) == 0) {
+    if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) ==
+        0) {
       return win32::LastStatus(ERROR_FILE_NOT_FOUND);
     }
     ::CloseHandle(process.hThread);

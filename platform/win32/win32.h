@@ -26,9 +26,7 @@ inline ::HKEY ToNative(plat::HKEY key) {
   return reinterpret_cast<::HKEY>(static_cast<::ULONG_PTR>(static_cast<::LONG_PTR>(static_cast<plat::LONG>(key))));
 }
 
-inline plat::HKEY FromNative(::HKEY key) {
-  return static_cast<plat::HKEY>(reinterpret_cast<::ULONG_PTR>(key));
-}
+inline plat::HKEY FromNative(::HKEY key) { return static_cast<plat::HKEY>(reinterpret_cast<::ULONG_PTR>(key)); }
 
 // The calling thread's last error as a seam status, after a call that
 // failed; `fallback` when the call set none, since a failure still fails.

@@ -66,8 +66,12 @@ class ObservedRegistry final : public plat::Registry {
   }
   LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType, BYTE* lpData,
                         DWORD* lpcbData) override {
-    Query q{hKey, lpValueName != nullptr ? lpValueName : "", lpReserved == nullptr,
-            lpcbData != nullptr ? *lpcbData : 0, false, lpType != nullptr};
+    Query q{hKey,
+            lpValueName != nullptr ? lpValueName : "",
+            lpReserved == nullptr,
+            lpcbData != nullptr ? *lpcbData : 0,
+            false,
+            lpType != nullptr};
     if (lpData != nullptr && lpcbData != nullptr) {
       q.buffer_zeroed = std::all_of(lpData, lpData + *lpcbData, [](BYTE b) { return b == 0; });
     }
@@ -122,8 +126,7 @@ class GetKeyValueTest : public ::testing::Test {
 
   std::string Key(const std::string& below = "Values") const { return Ansi(env.base()) + "\\" + below; }
 
-  void Put(const std::string& path, const std::string& name, DWORD type, const std::vector<BYTE>& data,
-           DWORD count) {
+  void Put(const std::string& path, const std::string& name, DWORD type, const std::vector<BYTE>& data, DWORD count) {
     HKEY key = 0;
     ASSERT_EQ(env.api().RegCreateKeyExA(env.root(), path.c_str(), 0, nullptr, 0, 0x2003F, nullptr, &key, nullptr),
               plat::ERROR_SUCCESS);
@@ -222,7 +225,7 @@ TEST_F(GetKeyValueTest, Binary1025BytesFailsAnd1024Fit) {
 
 struct DwordCase {
   DWORD value;
-  const char16_t* text;  // KeyVal passed empty
+  const char16_t* text;     // KeyVal passed empty
   const char16_t* after_x;  // KeyVal passed as "x": "&h" + "x" + digits is no number
 };
 
@@ -240,14 +243,15 @@ TEST_P(GetKeyValueDword, DigitsAndDecimalText) {
   EXPECT_EQ(value, GetParam().after_x);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, GetKeyValueDword,
-    ::testing::Values(DwordCase{0x00000100, u"256", u"&hx000100"}, DwordCase{0x0000000A, u"10", u"&hx00000A"},
-                      DwordCase{0x00000000, u"0", u"&hx000000"}, DwordCase{0x00FFFFFF, u"16777215", u"&hxFFFFFF"},
-                      DwordCase{0x12345678, u"305419896", u"&hx12345678"},
-                      DwordCase{0x7FFFFFFF, u"2147483647", u"&hx7FFFFFFF"},
-                      DwordCase{0x80000000, u"-2147483648", u"&hx80000000"},
-                      DwordCase{0xFFFFFFFF, u"-1", u"&hxFFFFFFFF"}));
+INSTANTIATE_TEST_SUITE_P(Values, GetKeyValueDword,
+                         ::testing::Values(DwordCase{0x00000100, u"256", u"&hx000100"},
+                                           DwordCase{0x0000000A, u"10", u"&hx00000A"},
+                                           DwordCase{0x00000000, u"0", u"&hx000000"},
+                                           DwordCase{0x00FFFFFF, u"16777215", u"&hxFFFFFF"},
+                                           DwordCase{0x12345678, u"305419896", u"&hx12345678"},
+                                           DwordCase{0x7FFFFFFF, u"2147483647", u"&hx7FFFFFFF"},
+                                           DwordCase{0x80000000, u"-2147483648", u"&hx80000000"},
+                                           DwordCase{0xFFFFFFFF, u"-1", u"&hxFFFFFFFF"}));
 
 TEST_F(GetKeyValueTest, DwordDigitsAppendedToHexText) {
   // KeyVal "12" + digits "000100" make the literal &h12000100.

@@ -13,17 +13,15 @@
 
 namespace {
 
-using ::testing::ElementsAre;
 using testenv::RawValue;
+using ::testing::ElementsAre;
 
 constexpr char kKey[] = "Software\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats";
 const RawValue kDwordZero{plat::REG_DWORD, {0, 0, 0, 0}};
 
 class PatchSequence : public ::testing::Test {
  protected:
-  PatchSequence() {
-    testenv::RegistryEnv::DeleteTree(env_.api(), plat::HKEY_LOCAL_MACHINE, "Software\\Mediamatics");
-  }
+  PatchSequence() { testenv::RegistryEnv::DeleteTree(env_.api(), plat::HKEY_LOCAL_MACHINE, "Software\\Mediamatics"); }
   ~PatchSequence() override {
     testenv::RegistryEnv::DeleteTree(env_.api(), plat::HKEY_LOCAL_MACHINE, "Software\\Mediamatics");
   }
@@ -33,13 +31,13 @@ class PatchSequence : public ::testing::Test {
   }
   void SetString(const std::string& name, const std::string& text) {
     plat::HKEY key = 0;
-    ASSERT_EQ(env_.api().RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, plat::KEY_ALL_ACCESS,
-                                         nullptr, &key, nullptr),
+    ASSERT_EQ(env_.api().RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, plat::KEY_ALL_ACCESS, nullptr,
+                                         &key, nullptr),
               plat::ERROR_SUCCESS);
-    ASSERT_EQ(env_.api().RegSetValueExA(key, name.c_str(), 0, plat::REG_SZ,
-                                        reinterpret_cast<const plat::BYTE*>(text.c_str()),
-                                        static_cast<plat::DWORD>(text.size() + 1)),
-              plat::ERROR_SUCCESS);
+    ASSERT_EQ(
+        env_.api().RegSetValueExA(key, name.c_str(), 0, plat::REG_SZ, reinterpret_cast<const plat::BYTE*>(text.c_str()),
+                                  static_cast<plat::DWORD>(text.size() + 1)),
+        plat::ERROR_SUCCESS);
     (void)env_.api().RegCloseKey(key);  // set-up: the value is read back by the test
   }
 
@@ -133,9 +131,9 @@ TEST_F(PatchSequence, CreatesEachObjectOnFirstUseAndReleasesTheProfileFirst) {
   g_lifetimes = &log_;
   skelvin::RunPatch<SpyRegistry, SpyHalden>();
   g_lifetimes = nullptr;
-  EXPECT_THAT(log_, ElementsAre("create registry", kCreate, "RegSetValueExA(YV12)", kCreate, "RegSetValueExA(NMMC)",
-                                kNotice, "create profile", "ExitWindowsEx(2,-1)", "release profile",
-                                "release registry"));
+  EXPECT_THAT(log_,
+              ElementsAre("create registry", kCreate, "RegSetValueExA(YV12)", kCreate, "RegSetValueExA(NMMC)", kNotice,
+                          "create profile", "ExitWindowsEx(2,-1)", "release profile", "release registry"));
 }
 
 }  // namespace

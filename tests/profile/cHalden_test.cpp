@@ -26,10 +26,10 @@ TEST_P(ExitWinTest, MakesOneRequestPerRecognisedWordAndNoneOtherwise) {
 
 INSTANTIATE_TEST_SUITE_P(Words, ExitWinTest,
                          ::testing::Values(ExitWinCase{u"Reboot", {plat::EWX_REBOOT}},
-                                           ExitWinCase{u"Shutdown", {plat::EWX_SHUTDOWN}},
-                                           ExitWinCase{u"reboot", {}}, ExitWinCase{u"SHUTDOWN", {}},
-                                           ExitWinCase{u"Restart", {}}, ExitWinCase{u"", {}},
-                                           ExitWinCase{u" Reboot", {}}, ExitWinCase{u"Reboot ", {}},
+                                           ExitWinCase{u"Shutdown", {plat::EWX_SHUTDOWN}}, ExitWinCase{u"reboot", {}},
+                                           ExitWinCase{u"SHUTDOWN", {}}, ExitWinCase{u"Restart", {}},
+                                           ExitWinCase{u"", {}}, ExitWinCase{u" Reboot", {}},
+                                           ExitWinCase{u"Reboot ", {}},
                                            ExitWinCase{std::u16string(u"Reboot\0", 7), {}}));
 
 TEST(ExitWin, EachSetMakesAnotherRequestAndARefusalIsIgnored) {

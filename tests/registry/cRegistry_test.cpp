@@ -38,8 +38,8 @@ class RegistryTest : public ::testing::Test {
   // Writes a raw value through the registry functions themselves.
   void Put(const std::string& sub, const std::string& name, plat::DWORD type, const std::vector<BYTE>& data) {
     plat::HKEY key = 0;
-    ASSERT_EQ(env_.api().RegCreateKeyExA(env_.root(), Path(sub).c_str(), 0, nullptr, 0, plat::KEY_ALL_ACCESS,
-                                         nullptr, &key, nullptr),
+    ASSERT_EQ(env_.api().RegCreateKeyExA(env_.root(), Path(sub).c_str(), 0, nullptr, 0, plat::KEY_ALL_ACCESS, nullptr,
+                                         &key, nullptr),
               plat::ERROR_SUCCESS);
     ASSERT_EQ(env_.api().RegSetValueExA(key, name.c_str(), 0, type, data.data(), static_cast<plat::DWORD>(data.size())),
               plat::ERROR_SUCCESS);
@@ -158,8 +158,8 @@ TEST_P(DwordFailure, RaisesTheAccessorErrorNamingTheSelection) {
 INSTANTIATE_TEST_SUITE_P(
     Descriptions, DwordFailure,
     ::testing::Values(
-        FailureCase{static_cast<std::int32_t>(0x80000002U), u"Software\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats",
-                    u"YV12", 0,
+        FailureCase{static_cast<std::int32_t>(0x80000002U),
+                    u"Software\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats", u"YV12", 0,
                     "Failed to set registry value Key: '-2147483646',Section: 'Software\\Mediamatics\\DVD "
                     "Express\\ActiveMovie Decoder\\Formats',Key: 'YV12' to value: '0'"},
         FailureCase{static_cast<std::int32_t>(0x80000001U), u"S", u"V", -1,
@@ -584,14 +584,14 @@ TEST_P(NameLength, ListingsTakeNamesOfUpTo254Characters) {
   // Created below an open parent: the full path is longer than the "A"
   // functions take.
   plat::HKEY parent = 0;
-  ASSERT_EQ(env_.api().RegCreateKeyExA(env_.root(), Path("Keys").c_str(), 0, nullptr, 0, plat::KEY_ALL_ACCESS,
-                                       nullptr, &parent, nullptr),
+  ASSERT_EQ(env_.api().RegCreateKeyExA(env_.root(), Path("Keys").c_str(), 0, nullptr, 0, plat::KEY_ALL_ACCESS, nullptr,
+                                       &parent, nullptr),
             plat::ERROR_SUCCESS);
   for (const std::string& child : {name, std::string("z-after")}) {
     plat::HKEY key = 0;
-    ASSERT_EQ(env_.api().RegCreateKeyExA(parent, child.c_str(), 0, nullptr, 0, plat::KEY_ALL_ACCESS, nullptr, &key,
-                                         nullptr),
-              plat::ERROR_SUCCESS);
+    ASSERT_EQ(
+        env_.api().RegCreateKeyExA(parent, child.c_str(), 0, nullptr, 0, plat::KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        plat::ERROR_SUCCESS);
     (void)env_.api().RegCloseKey(key);  // set-up: read back by the test
   }
   (void)env_.api().RegCloseKey(parent);  // set-up: read back by the test
@@ -601,7 +601,6 @@ TEST_P(NameLength, ListingsTakeNamesOfUpTo254Characters) {
   EXPECT_EQ(count, GetParam().listed ? 2 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, NameLength,
-                         ::testing::Values(NameLengthCase{254, true}, NameLengthCase{255, false}));
+INSTANTIATE_TEST_SUITE_P(Lengths, NameLength, ::testing::Values(NameLengthCase{254, true}, NameLengthCase{255, false}));
 
 }  // namespace

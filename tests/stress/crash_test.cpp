@@ -26,8 +26,7 @@ using namespace std::chrono_literals;
 constexpr char kNotice[] = "To complete the installation, your computer will restart.";
 constexpr char kRestart[] = "ExitWindowsEx: EWX_REBOOT requested (uFlags 2, dwReserved -1)";
 constexpr char16_t kSection32[] = u"Software\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats";
-constexpr char16_t kSection64[] =
-    u"Software\\Wow6432Node\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats";
+constexpr char16_t kSection64[] = u"Software\\Wow6432Node\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats";
 
 const std::vector<stress::Change>& PatchChanges() {
   static const std::vector<stress::Change> changes{stress::DwordChange(u"YV12", 0), stress::DwordChange(u"NMMC", 0)};
@@ -114,8 +113,7 @@ class Harness {
     return plan;
   }
   stress::FileState State() const {
-    const std::optional<fs::path> base =
-        scenario_.base != nullptr ? std::optional<fs::path>(ws_.base()) : std::nullopt;
+    const std::optional<fs::path> base = scenario_.base != nullptr ? std::optional<fs::path>(ws_.base()) : std::nullopt;
     return stress::Classify(ws_.prefix() / "system.reg", base, scenario_.win64 ? kSection64 : kSection32,
                             PatchChanges());
   }
@@ -225,8 +223,8 @@ TEST(RandomKill, AThousandRunsKilledAtRandomMomentsLoseNothing) {
     Harness& harness = *harnesses[which];
     harness.Reset();
     stress::RunPlan plan = harness.Plan();
-    plan.kill_after = std::chrono::nanoseconds(
-        std::uniform_int_distribution<long long>(0, spans[which].count())(random));
+    plan.kill_after =
+        std::chrono::nanoseconds(std::uniform_int_distribution<long long>(0, spans[which].count())(random));
     const stress::RunResult run = stress::Run(plan);
     const std::string what = std::string(kScenarios[which].name) + ": run " + std::to_string(i) + " killed after " +
                              std::to_string(plan.kill_after->count()) + " ns";

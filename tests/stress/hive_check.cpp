@@ -65,8 +65,9 @@ int main(int argc, char** argv) {
     for (int i = 5; i < argc; ++i) {
       const char* eq = std::strchr(argv[i], '=');
       if (eq == nullptr) return Usage();
-      changes.push_back(stress::DwordChange(plat::FromAnsi(std::string(argv[i], static_cast<std::size_t>(eq - argv[i]))),
-                                            static_cast<plat::DWORD>(std::strtoul(eq + 1, nullptr, 0))));
+      changes.push_back(
+          stress::DwordChange(plat::FromAnsi(std::string(argv[i], static_cast<std::size_t>(eq - argv[i]))),
+                              static_cast<plat::DWORD>(std::strtoul(eq + 1, nullptr, 0))));
     }
     std::optional<std::filesystem::path> base;
     if (std::strcmp(argv[3], "-") != 0) base = argv[3];

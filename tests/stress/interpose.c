@@ -78,11 +78,16 @@ static void init(void) {
   }
   const char* err = getenv("SKELVIN_FAULT_ERRNO");
   if (err != NULL) {
-    if (strcmp(err, "ENOSPC") == 0) g_errno = ENOSPC;
-    else if (strcmp(err, "EIO") == 0) g_errno = EIO;
-    else if (strcmp(err, "EROFS") == 0) g_errno = EROFS;
-    else if (strcmp(err, "EDQUOT") == 0) g_errno = EDQUOT;
-    else g_errno = (int)strtol(err, NULL, 10);
+    if (strcmp(err, "ENOSPC") == 0)
+      g_errno = ENOSPC;
+    else if (strcmp(err, "EIO") == 0)
+      g_errno = EIO;
+    else if (strcmp(err, "EROFS") == 0)
+      g_errno = EROFS;
+    else if (strcmp(err, "EDQUOT") == 0)
+      g_errno = EDQUOT;
+    else
+      g_errno = (int)strtol(err, NULL, 10);
   }
   g_scope = getenv("SKELVIN_FAULT_SCOPE");
   if (g_scope != NULL && *g_scope == '\0') g_scope = NULL;
@@ -177,10 +182,10 @@ static const char* full_path(int dirfd, const char* path, char* buf, size_t size
 
 static int mutating_open(int flags) { return (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0; }
 
-#define FAIL_OR(expr)   \
-  do {                  \
-    errno = g_errno;    \
-    return (expr);      \
+#define FAIL_OR(expr) \
+  do {                \
+    errno = g_errno;  \
+    return (expr);    \
   } while (0)
 
 static int do_openat(int dirfd, const char* path, int flags, mode_t mode, const char* name) {
@@ -234,11 +239,13 @@ int openat64(int dirfd, const char* path, int flags, ...) {
   return do_openat(dirfd, path, flags, mode, "openat");
 }
 
-int creat(const char* path, mode_t mode) { return do_openat(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC, mode, "creat"); }
+int creat(const char* path, mode_t mode) {
+  return do_openat(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC, mode, "creat");
+}
 
 ssize_t write(int fd, const void* data, size_t size) {
   static ssize_t (*real)(int, const void*, size_t);
-  if (real == NULL) real = (ssize_t (*)(int, const void*, size_t))next("write");
+  if (real == NULL) real = (ssize_t(*)(int, const void*, size_t))next("write");
   init();
   if (!fd_in_scope(fd)) return real(fd, data, size);
   if (before("write", fd_label(fd))) FAIL_OR(-1);
@@ -249,7 +256,7 @@ ssize_t write(int fd, const void* data, size_t size) {
 
 ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
   static ssize_t (*real)(int, const void*, size_t, off_t);
-  if (real == NULL) real = (ssize_t (*)(int, const void*, size_t, off_t))next("pwrite");
+  if (real == NULL) real = (ssize_t(*)(int, const void*, size_t, off_t))next("pwrite");
   init();
   if (!fd_in_scope(fd)) return real(fd, data, size, offset);
   if (before("pwrite", fd_label(fd))) FAIL_OR(-1);
@@ -260,7 +267,7 @@ ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
 
 ssize_t writev(int fd, const struct iovec* iov, int count) {
   static ssize_t (*real)(int, const struct iovec*, int);
-  if (real == NULL) real = (ssize_t (*)(int, const struct iovec*, int))next("writev");
+  if (real == NULL) real = (ssize_t(*)(int, const struct iovec*, int))next("writev");
   init();
   if (!fd_in_scope(fd)) return real(fd, iov, count);
   if (before("writev", fd_label(fd))) FAIL_OR(-1);
@@ -344,13 +351,13 @@ int close(int fd) {
   return r;
 }
 
-#define PATH_CALL(label, path, call)               \
-  init();                                          \
-  const char* const named = (path);                \
-  if (!path_in_scope(named)) return call;          \
-  if (before(label, named)) FAIL_OR(-1);           \
-  const int r = call;                              \
-  after();                                         \
+#define PATH_CALL(label, path, call)      \
+  init();                                 \
+  const char* const named = (path);       \
+  if (!path_in_scope(named)) return call; \
+  if (before(label, named)) FAIL_OR(-1);  \
+  const int r = call;                     \
+  after();                                \
   return r;
 
 int rename(const char* from, const char* to) {
@@ -435,10 +442,14 @@ static int make_temp(const char* real_name, char* tmpl, int suffix, int flags) {
   const int counted = path_in_scope(tmpl);
   if (counted && before("mkostemp", tmpl)) FAIL_OR(-1);
   int fd = -1;
-  if (strncmp(real_name, "mkostemps", 9) == 0) fd = ((mkostemps_fn)real)(tmpl, suffix, flags);
-  else if (strncmp(real_name, "mkostemp", 8) == 0) fd = ((mkostemp_fn)real)(tmpl, flags);
-  else if (strncmp(real_name, "mkstemps", 8) == 0) fd = ((mkstemps_fn)real)(tmpl, suffix);
-  else fd = ((mkstemp_fn)real)(tmpl);
+  if (strncmp(real_name, "mkostemps", 9) == 0)
+    fd = ((mkostemps_fn)real)(tmpl, suffix, flags);
+  else if (strncmp(real_name, "mkostemp", 8) == 0)
+    fd = ((mkostemp_fn)real)(tmpl, flags);
+  else if (strncmp(real_name, "mkstemps", 8) == 0)
+    fd = ((mkstemps_fn)real)(tmpl, suffix);
+  else
+    fd = ((mkstemp_fn)real)(tmpl);
   const int saved = errno;
   remember_fd(fd, tmpl);
   if (fd >= 0 && fd < kMaxFd) g_fd_writable[fd] = 1;

@@ -22,10 +22,10 @@ struct Change {
 Change DwordChange(const std::u16string& name, plat::DWORD value);
 
 struct FileState {
-  bool parsed = false;    // false: absent files aside, the file did not parse
-  bool exists = false;    // the file is there
-  int applied = -1;       // how many of the changes it holds; -1: not an allowed state
-  std::string why;        // what did not match
+  bool parsed = false;  // false: absent files aside, the file did not parse
+  bool exists = false;  // the file is there
+  int applied = -1;     // how many of the changes it holds; -1: not an allowed state
+  std::string why;      // what did not match
 };
 
 // Reads and parses a file; nullopt (with `why`) when it is absent or does not parse.

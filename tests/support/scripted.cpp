@@ -45,9 +45,8 @@ plat::LONG ScriptedRegistry::RegOpenKeyExA(plat::HKEY key, const char* path, pla
 }
 
 plat::LONG ScriptedRegistry::RegCreateKeyExA(plat::HKEY key, const char* path, plat::DWORD reserved, char* cls,
-                                             plat::DWORD options, plat::REGSAM sam,
-                                             const plat::SECURITY_ATTRIBUTES* sa, plat::HKEY* out,
-                                             plat::DWORD* disposition) {
+                                             plat::DWORD options, plat::REGSAM sam, const plat::SECURITY_ATTRIBUTES* sa,
+                                             plat::HKEY* out, plat::DWORD* disposition) {
   if (auto status = Apply("RegCreateKeyExA", path)) {
     *out = 0;
     return *status;

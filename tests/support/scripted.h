@@ -64,10 +64,8 @@ class ScriptedRegistry final : public plat::Registry {
   plat::LONG RegOpenKeyExA(plat::HKEY, const char*, plat::DWORD, plat::REGSAM, plat::HKEY*) override;
   plat::LONG RegCreateKeyExA(plat::HKEY, const char*, plat::DWORD, char*, plat::DWORD, plat::REGSAM,
                              const plat::SECURITY_ATTRIBUTES*, plat::HKEY*, plat::DWORD*) override;
-  plat::LONG RegSetValueExA(plat::HKEY, const char*, plat::DWORD, plat::DWORD, const plat::BYTE*,
-                            plat::DWORD) override;
-  plat::LONG RegQueryValueExA(plat::HKEY, const char*, plat::DWORD*, plat::DWORD*, plat::BYTE*,
-                              plat::DWORD*) override;
+  plat::LONG RegSetValueExA(plat::HKEY, const char*, plat::DWORD, plat::DWORD, const plat::BYTE*, plat::DWORD) override;
+  plat::LONG RegQueryValueExA(plat::HKEY, const char*, plat::DWORD*, plat::DWORD*, plat::BYTE*, plat::DWORD*) override;
   plat::LONG RegEnumValueA(plat::HKEY, plat::DWORD, char*, plat::DWORD*, plat::DWORD*, plat::DWORD*, plat::BYTE*,
                            plat::DWORD*) override;
   plat::LONG RegEnumKeyA(plat::HKEY, plat::DWORD, char*, plat::DWORD) override;
@@ -89,8 +87,7 @@ struct RawValue {
   std::vector<plat::BYTE> data;
   bool operator==(const RawValue&) const = default;
 };
-std::optional<RawValue> ReadRaw(plat::Registry& api, plat::HKEY root, const std::string& path,
-                                const std::string& name);
+std::optional<RawValue> ReadRaw(plat::Registry& api, plat::HKEY root, const std::string& path, const std::string& name);
 bool KeyPresent(plat::Registry& api, plat::HKEY root, const std::string& path);
 
 }  // namespace testenv

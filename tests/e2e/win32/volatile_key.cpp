@@ -11,9 +11,8 @@ int main(int argc, char** argv) {
   plat::Registry& api = plat::Backend<plat::Registry>();
   plat::HKEY key = 0;
   plat::DWORD disposition = 0;
-  plat::LONG status = api.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
-                                          plat::REG_OPTION_VOLATILE, plat::KEY_ALL_ACCESS, nullptr, &key,
-                                          &disposition);
+  plat::LONG status = api.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, plat::REG_OPTION_VOLATILE,
+                                          plat::KEY_ALL_ACCESS, nullptr, &key, &disposition);
   if (status != plat::ERROR_SUCCESS || disposition != plat::REG_CREATED_NEW_KEY) {
     std::fprintf(stderr, "volatile_key: creating %s gave %ld (disposition %lu)\n", path.c_str(),
                  static_cast<long>(status), static_cast<unsigned long>(disposition));

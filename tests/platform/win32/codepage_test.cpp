@@ -28,8 +28,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Best fit would give 'O' and 'L' here.
                       RoundTripCase{"GreekOmega", u"\u03a9", u"?"},
                       RoundTripCase{"PolishL", u"\u0141\u00f3d\u017a", u"?\u00f3d?"},
-                      RoundTripCase{"Cjk", u"\u65e5\u672c", u"??"},
-                      RoundTripCase{"Cyrillic", u"\u0414\u0430", u"??"}),
+                      RoundTripCase{"Cjk", u"\u65e5\u672c", u"??"}, RoundTripCase{"Cyrillic", u"\u0414\u0430", u"??"}),
     [](const ::testing::TestParamInfo<RoundTripCase>& info) { return std::string(info.param.name); });
 
 TEST(AnsiBytesTest, UsesWindows1252Bytes) {

@@ -21,11 +21,10 @@ class RegistryBackendTest : public ::testing::Test {
     const std::string base = plat::ToAnsi(env_.base());
     return below.empty() ? base : base + "\\" + below;
   }
-  HKEY Create(const std::string& path, DWORD options = plat::REG_OPTION_NON_VOLATILE,
-              DWORD* disposition = nullptr) {
+  HKEY Create(const std::string& path, DWORD options = plat::REG_OPTION_NON_VOLATILE, DWORD* disposition = nullptr) {
     HKEY key = 0;
-    EXPECT_EQ(api().RegCreateKeyExA(env_.root(), path.c_str(), 0, nullptr, options, plat::KEY_ALL_ACCESS, nullptr,
-                                    &key, disposition),
+    EXPECT_EQ(api().RegCreateKeyExA(env_.root(), path.c_str(), 0, nullptr, options, plat::KEY_ALL_ACCESS, nullptr, &key,
+                                    disposition),
               plat::ERROR_SUCCESS);
     return key;
   }
@@ -53,8 +52,8 @@ TEST_F(RegistryBackendTest, CreateReportsNewThenExistingKeys) {
 TEST_F(RegistryBackendTest, CreateTakesSecurityAttributes) {
   const plat::SECURITY_ATTRIBUTES attributes{sizeof(plat::SECURITY_ATTRIBUTES), nullptr, plat::FALSE};
   HKEY key = 0;
-  ASSERT_EQ(api().RegCreateKeyExA(env_.root(), Path().c_str(), 0, nullptr, 0, plat::KEY_ALL_ACCESS, &attributes,
-                                  &key, nullptr),
+  ASSERT_EQ(api().RegCreateKeyExA(env_.root(), Path().c_str(), 0, nullptr, 0, plat::KEY_ALL_ACCESS, &attributes, &key,
+                                  nullptr),
             plat::ERROR_SUCCESS);
   EXPECT_NE(key, 0U);
   api().RegCloseKey(key);
@@ -162,8 +161,7 @@ TEST(RegistryEnvTest, EveryEnvironmentHasItsOwnFreshKey) {
   testenv::RegistryEnv second;
   EXPECT_NE(first.base(), second.base());
   HKEY key = 0;
-  EXPECT_EQ(first.api().RegOpenKeyExA(first.root(), plat::ToAnsi(first.base()).c_str(), 0, plat::KEY_QUERY_VALUE,
-                                      &key),
+  EXPECT_EQ(first.api().RegOpenKeyExA(first.root(), plat::ToAnsi(first.base()).c_str(), 0, plat::KEY_QUERY_VALUE, &key),
             plat::ERROR_FILE_NOT_FOUND);
 }
 

@@ -36,8 +36,7 @@ const std::u16string kDescription =
     u"'Software\\Mediamatics\\DVD Express\\ActiveMovie Decoder\\Formats',Key: 'YV12' to value: '0'";
 
 TEST(UnhandledTextTest, NumberThenABlankLineThenTheDescription) {
-  EXPECT_EQ(plat::win32::UnhandledText(26001, kDescription),
-            u"Run-time error '26001':\r\n\r\n" + kDescription);
+  EXPECT_EQ(plat::win32::UnhandledText(26001, kDescription), u"Run-time error '26001':\r\n\r\n" + kDescription);
   EXPECT_EQ(plat::win32::UnhandledText(-5, u"x"), u"Run-time error '-5':\r\n\r\nx");
 }
 
