@@ -25,6 +25,7 @@
 #include "winereg/hive_file.h"
 #include "winereg/lock.h"
 #include "winereg/prefix.h"
+#include "tests/support/posix/scoped_env.h"
 #include "tests/support/posix/temp_prefix.h"
 
 namespace {
@@ -35,31 +36,7 @@ using ::testing::HasSubstr;
 using winereg::Arch;
 using winereg::Report;
 
-// Sets (or, with nullopt, unsets) an environment variable for a scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value->c_str(), 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using testenv::ScopedEnv;
 
 std::string PasswdHome() {
   const passwd* entry = ::getpwuid(::getuid());

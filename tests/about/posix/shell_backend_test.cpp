@@ -18,31 +18,13 @@
 
 #include "platform/error.h"
 #include "platform/shell.h"
+#include "tests/support/posix/scoped_env.h"
 #include "tests/support/posix/temp_prefix.h"
 
 namespace {
 namespace fs = std::filesystem;
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using testenv::ScopedEnv;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path);
