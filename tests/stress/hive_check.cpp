@@ -29,9 +29,9 @@ int Usage() {
 }
 
 // Every key and value of `base` in `file`, by name, with the same type and data.
-bool Contains(const plat::posix::Key& file, const plat::posix::Key& base, const std::string& where, std::string* why) {
+bool Contains(const winereg::Key& file, const winereg::Key& base, const std::string& where, std::string* why) {
   for (const auto& value : base.values()) {
-    const plat::posix::Value* found = file.FindValue(value.name);
+    const winereg::Value* found = file.FindValue(value.name);
     if (found == nullptr || found->type != value.type || found->data != value.data) {
       *why = "value " + stress::Narrow(value.name) + " of [" + where + "] " + (found == nullptr ? "lost" : "changed");
       return false;
@@ -39,7 +39,7 @@ bool Contains(const plat::posix::Key& file, const plat::posix::Key& base, const 
   }
   for (const auto& sub : base.subkeys()) {
     const std::string path = where.empty() ? stress::Narrow(sub->name()) : where + "\\" + stress::Narrow(sub->name());
-    const plat::posix::Key* found = file.FindSubkey(sub->name());
+    const winereg::Key* found = file.FindSubkey(sub->name());
     if (found == nullptr) {
       *why = "key [" + path + "] lost";
       return false;
@@ -80,12 +80,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "values" && argc == 4) {
-    std::optional<plat::posix::Hive> hive = stress::ReadHive(argv[2], &why);
+    std::optional<winereg::Hive> hive = stress::ReadHive(argv[2], &why);
     if (!hive) {
       std::fprintf(stderr, "%s\n", why.c_str());
       return 1;
     }
-    const plat::posix::Key* key = &hive->root;
+    const winereg::Key* key = &hive->root;
     const std::u16string section = plat::FromAnsi(argv[3]);
     std::size_t start = 0;
     while (key != nullptr && start < section.size()) {
@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "contains" && argc == 4) {
-    std::optional<plat::posix::Hive> file = stress::ReadHive(argv[2], &why);
-    std::optional<plat::posix::Hive> base = file ? stress::ReadHive(argv[3], &why) : std::nullopt;
+    std::optional<winereg::Hive> file = stress::ReadHive(argv[2], &why);
+    std::optional<winereg::Hive> base = file ? stress::ReadHive(argv[3], &why) : std::nullopt;
     if (!file || !base || !Contains(file->root, base->root, "", &why)) {
       std::fprintf(stderr, "%s\n", why.c_str());
       return 1;

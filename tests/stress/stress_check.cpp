@@ -5,8 +5,8 @@
 
 namespace stress {
 namespace fs = std::filesystem;
-using plat::posix::Hive;
-using plat::posix::Key;
+using winereg::Hive;
+using winereg::Key;
 
 std::string Narrow(const std::u16string& text) {
   std::string out;
@@ -27,8 +27,8 @@ std::optional<Hive> ReadHive(const fs::path& file, std::string* why) {
     return std::nullopt;
   }
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  plat::posix::ParseError error;
-  std::optional<Hive> hive = plat::posix::Parse(bytes, &error);
+  winereg::ParseError error;
+  std::optional<Hive> hive = winereg::Parse(bytes, &error);
   if (!hive) *why = file.string() + ":" + std::to_string(error.line) + ": " + error.message;
   return hive;
 }
@@ -110,7 +110,7 @@ FileState Classify(const fs::path& file, const std::optional<fs::path>& base, co
     Key& target = *chain.back();
     while (static_cast<std::size_t>(applied) < changes.size() && target.FindValue(changes[applied].name) != nullptr) {
       const Change& change = changes[applied];
-      const plat::posix::Value* value = target.FindValue(change.name);
+      const winereg::Value* value = target.FindValue(change.name);
       if (value->type != change.type || value->data != change.data) {
         state.why = "value " + Narrow(change.name) + " holds other data";
         return state;

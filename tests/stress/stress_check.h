@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/hive.h"
+#include "winereg/model.h"
+#include "winereg/reader.h"
 #include "platform/registry.h"
 
 namespace stress {
@@ -29,7 +30,7 @@ struct FileState {
 };
 
 // Reads and parses a file; nullopt (with `why`) when it is absent or does not parse.
-std::optional<plat::posix::Hive> ReadHive(const std::filesystem::path& file, std::string* why);
+std::optional<winereg::Hive> ReadHive(const std::filesystem::path& file, std::string* why);
 
 // Compares `file` with `base` (absent: the file did not exist) after the
 // first n of `changes` under the stored key path `section` (elements split
@@ -39,7 +40,7 @@ FileState Classify(const std::filesystem::path& file, const std::optional<std::f
                    const std::u16string& section, const std::vector<Change>& changes);
 
 // Two trees with the same names, classes, links and values, times aside.
-bool SameTree(const plat::posix::Key& a, const plat::posix::Key& b, std::string* why);
+bool SameTree(const winereg::Key& a, const winereg::Key& b, std::string* why);
 
 // Files in `dir` that a store leaves only while it is at work.
 std::vector<std::string> Leftovers(const std::filesystem::path& dir);
