@@ -19,7 +19,7 @@
 #include <string>
 
 #include "bench/floor.h"
-#include "winereg/hive_file.h"
+#include "wineprefix/hive_file.h"
 #include "winereg/reader.h"
 #include "winereg/writer.h"
 
@@ -85,7 +85,7 @@ void Report(benchmark::State& state, const BenchPrefix& prefix) {
 
 void BM_StoreLoad(benchmark::State& state) {
   BenchPrefix prefix(static_cast<int>(state.range(0)));
-  winereg::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
+  wineprefix::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
   winereg::Hive* hive = nullptr;
   for (auto _ : state) {
     file.Invalidate();
@@ -97,7 +97,7 @@ void BM_StoreLoad(benchmark::State& state) {
 
 void BM_StoreSave(benchmark::State& state) {
   BenchPrefix prefix(static_cast<int>(state.range(0)));
-  winereg::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
+  wineprefix::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
   winereg::Hive* hive = nullptr;
   if (file.Load(&hive, winereg::Arch::kWin64).code != 0) state.SkipWithError("load failed");
   for (auto _ : state) {
@@ -108,7 +108,7 @@ void BM_StoreSave(benchmark::State& state) {
 
 void BM_StoreLoadSave(benchmark::State& state) {
   BenchPrefix prefix(static_cast<int>(state.range(0)));
-  winereg::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
+  wineprefix::HiveFile file(prefix.file(), u"REGISTRY\\Machine");
   winereg::Hive* hive = nullptr;
   for (auto _ : state) {
     file.Invalidate();

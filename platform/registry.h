@@ -11,6 +11,7 @@
 
 #include "platform/facility.h"
 #include "platform/types.h"
+#include "vocab/registry.h"
 
 namespace plat {
 
@@ -18,16 +19,6 @@ inline constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000U;
 inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001U;
 inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002U;
 inline constexpr HKEY HKEY_USERS = 0x80000003U;
-
-inline constexpr DWORD REG_NONE = 0;
-inline constexpr DWORD REG_SZ = 1;
-inline constexpr DWORD REG_EXPAND_SZ = 2;
-inline constexpr DWORD REG_BINARY = 3;
-inline constexpr DWORD REG_DWORD = 4;
-inline constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
-inline constexpr DWORD REG_LINK = 6;
-inline constexpr DWORD REG_MULTI_SZ = 7;
-inline constexpr DWORD REG_QWORD = 11;
 
 inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 inline constexpr DWORD REG_OPTION_VOLATILE = 1;

@@ -247,7 +247,7 @@ std::size_t KeptValues::QuickValue(std::size_t begin, int* continuations) {
     const std::size_t close = quoted(i + 1, nullptr);
     return close == npos ? npos : line_end(close + 1);
   }
-  DWORD type = kRegBinary;
+  DWORD type = REG_BINARY;
   if (rest.starts_with("hex:")) {
     i += 4;
   } else if (rest.starts_with("hex(")) {
@@ -258,7 +258,7 @@ std::size_t KeptValues::QuickValue(std::size_t begin, int* continuations) {
       number = (number << 4) | static_cast<unsigned>(HexValue(b[i]));
     if (i == digits || i - digits > 8 || (b[digits] == '0' && i - digits > 1) || b.substr(i, 2) != "):") return npos;
     type = static_cast<DWORD>(number);
-    if (type == kRegBinary) return npos;
+    if (type == REG_BINARY) return npos;
     i += 2;
   } else {
     return npos;
@@ -285,10 +285,10 @@ std::size_t KeptValues::QuickValue(std::size_t begin, int* continuations) {
     }
   }
   // Data that Save writes as a string or a dword instead.
-  if ((type == kRegSz || type == kRegExpandSz || type == kRegMultiSz) && size >= 2 && size % 2 == 0 && last_two == 0) {
+  if ((type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) && size >= 2 && size % 2 == 0 && last_two == 0) {
     return npos;
   }
-  if (type == kRegDword && size == 4) return npos;
+  if (type == REG_DWORD && size == 4) return npos;
   return line_end(i);
 }
 

@@ -135,17 +135,17 @@ bool ValueLineParser::Parse(std::string_view line, LineReader& reader, Value& va
   DWORD type;
   enum class Form { kString, kDword, kHex } form;
   if (rest.starts_with("\"")) {
-    type = kRegSz, form = Form::kString, i += 1;
+    type = REG_SZ, form = Form::kString, i += 1;
   } else if (rest.starts_with("str:\"")) {
-    type = kRegSz, form = Form::kString, i += 5;
+    type = REG_SZ, form = Form::kString, i += 5;
   } else if (rest.starts_with("str(2):\"")) {
-    type = kRegExpandSz, form = Form::kString, i += 8;
+    type = REG_EXPAND_SZ, form = Form::kString, i += 8;
   } else if (rest.starts_with("str(7):\"")) {
-    type = kRegMultiSz, form = Form::kString, i += 8;
+    type = REG_MULTI_SZ, form = Form::kString, i += 8;
   } else if (rest.starts_with("hex:")) {
-    type = kRegBinary, form = Form::kHex, i += 4;
+    type = REG_BINARY, form = Form::kHex, i += 4;
   } else if (rest.starts_with("dword:")) {
-    type = kRegDword, form = Form::kDword, i += 6;
+    type = REG_DWORD, form = Form::kDword, i += 6;
   } else if (rest.starts_with("hex(")) {
     std::uint64_t number;
     const std::size_t end = StrToULHex(line, i + 4, &number);

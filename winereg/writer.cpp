@@ -40,12 +40,12 @@ void DumpValue(std::string& out, const Value& value) {
   }
   const std::vector<BYTE>& data = value.data;
   switch (value.type) {
-    case kRegSz:
-    case kRegExpandSz:
-    case kRegMultiSz:
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+    case REG_MULTI_SZ:
       if (data.size() < 2 || data.size() % 2 != 0) break;
       if (data[data.size() - 2] != 0 || data[data.size() - 1] != 0) break;
-      if (value.type != kRegSz) {
+      if (value.type != REG_SZ) {
         out += "str(";
         AppendHex(out, value.type, 1);
         out += "):";
@@ -54,7 +54,7 @@ void DumpValue(std::string& out, const Value& value) {
       DumpString(out, LittleEndianUnits{data.data(), data.size() / 2}, kPlainInQuotes);
       out += "\"\n";
       return;
-    case kRegDword:
+    case REG_DWORD:
       if (data.size() != 4) break;
       out += "dword:";
       AppendHex(out,
@@ -67,7 +67,7 @@ void DumpValue(std::string& out, const Value& value) {
       break;
   }
   const std::size_t tag_start = out.size();
-  if (value.type == kRegBinary) {
+  if (value.type == REG_BINARY) {
     out += "hex:";
   } else {
     out += "hex(";

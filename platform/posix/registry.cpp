@@ -7,17 +7,17 @@
 #include <string_view>
 
 #include "platform/codepage.h"
-#include "winereg/prefix.h"
+#include "wineprefix/prefix.h"
 
 namespace plat::posix {
 
+using wineprefix::HiveFile;
+using wineprefix::PrefixLock;
+using wineprefix::Report;
 using winereg::Arch;
 using winereg::CurrentFileTime;
 using winereg::Hive;
-using winereg::HiveFile;
 using winereg::Key;
-using winereg::PrefixLock;
-using winereg::Report;
 using winereg::SameName;
 using winereg::Value;
 
@@ -321,19 +321,19 @@ LONG PrefixRegistry::Begin(HKEY hKey, bool writing, Session& session) {
   if (prefix_.empty()) {
     // Made where Wine would refuse the environment's prefix: say why.
     std::filesystem::path found;
-    return Report(winereg::FindPrefix(&found)) != ERROR_SUCCESS ? ERROR_BAD_PATHNAME : ERROR_PATH_NOT_FOUND;
+    return Report(wineprefix::FindPrefix(&found)) != ERROR_SUCCESS ? ERROR_BAD_PATHNAME : ERROR_PATH_NOT_FOUND;
   }
   if (writing) {
-    if (const LONG status = Report(winereg::EnsurePrefixDirectory(prefix_)); status != ERROR_SUCCESS) return status;
+    if (const LONG status = Report(wineprefix::EnsurePrefixDirectory(prefix_)); status != ERROR_SUCCESS) return status;
   }
   if (!held_.held()) {
     if (const LONG status = Report(PrefixLock::Acquire(prefix_, &session.lock)); status != ERROR_SUCCESS) return status;
   }
   Arch fresh = Arch::kWin32;
-  if (const LONG status = Report(winereg::PrefixArch(prefix_, &fresh)); status != ERROR_SUCCESS) return status;
+  if (const LONG status = Report(wineprefix::PrefixArch(prefix_, &fresh)); status != ERROR_SUCCESS) return status;
   if (const LONG status = Report(files_[kMachine].Load(&session.machine, fresh)); status != ERROR_SUCCESS)
     return status;
-  if (const LONG status = Report(winereg::CheckWineArch(prefix_, session.machine->arch)); status != ERROR_SUCCESS)
+  if (const LONG status = Report(wineprefix::CheckWineArch(prefix_, session.machine->arch)); status != ERROR_SUCCESS)
     return status;
   if (session.hive_id == kUser) {
     if (const LONG status = session.LoadUser(); status != ERROR_SUCCESS) return status;
@@ -569,7 +569,7 @@ Registry& Backend<Registry>() {
   // Never destroyed, so that a run does not spend its last moments freeing
   // the registry's trees; a change still deferred is saved at exit.
   static posix::PrefixRegistry* const registry = [] {
-    process_registry = new posix::PrefixRegistry(winereg::DefaultPrefix());
+    process_registry = new posix::PrefixRegistry(wineprefix::DefaultPrefix());
     // At exit nobody is left to take the status; a failure was told on standard error.
     std::atexit([] { (void)process_registry->Flush(); });
     return process_registry;

@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "winereg/hive_file.h"
-#include "winereg/lock.h"
+#include "wineprefix/hive_file.h"
+#include "wineprefix/lock.h"
 #include "platform/registry.h"
 
 namespace plat::posix {
@@ -81,10 +81,10 @@ class PrefixRegistry final : public Registry {
   HKEY NewHandle(OpenKey key);
 
   std::filesystem::path prefix_;
-  winereg::HiveFile files_[2];
+  wineprefix::HiveFile files_[2];
   std::map<HKEY, OpenKey> handles_;
   bool deferred_[2] = {false, false};  // per file: created keys not saved yet
-  winereg::PrefixLock held_;           // while any are
+  wineprefix::PrefixLock held_;        // while any are
   HKEY next_handle_ = 0x20;
 };
 

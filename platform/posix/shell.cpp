@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "winereg/prefix.h"
+#include "wineprefix/prefix.h"
 #include "platform/posix/textfile.h"
 #include "platform/shell.h"
 #include "platform/utf8.h"
@@ -338,7 +338,7 @@ class PrefixShell final : public Shell {
     argv.reserve(args.size() + 1);
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const std::string prefix = winereg::DefaultPrefix().string();
+    const std::string prefix = wineprefix::DefaultPrefix().string();
 
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return ERROR_NOT_ENOUGH_MEMORY;

@@ -13,8 +13,8 @@
 
 #include "platform/codepage.h"
 #include "platform/utf8.h"
-#include "winereg/errors.h"
-#include "winereg/prefix.h"
+#include "wineprefix/errors.h"
+#include "wineprefix/prefix.h"
 
 namespace plat::posix {
 namespace fs = std::filesystem;
@@ -80,7 +80,7 @@ LONG FindInDirectory(const fs::path& dir, const std::u16string& name, fs::path* 
     return ERROR_SUCCESS;
   }
   std::unique_ptr<DIR, DirCloser> stream(::opendir(dir.c_str()));
-  if (!stream) return winereg::StatusFromErrno(errno, winereg::ErrnoUse::kListDirectory);
+  if (!stream) return wineprefix::StatusFromErrno(errno, wineprefix::ErrnoUse::kListDirectory);
   while (const dirent* entry = ::readdir(stream.get())) {
     const std::string entry_name = entry->d_name;
     if (entry_name == "." || entry_name == "..") continue;
@@ -121,7 +121,7 @@ LONG PrefixFileInput::Resolve(const char* lpFileName, fs::path* out) const {
     start = end + 1;
   }
 
-  const fs::path prefix = prefix_ ? *prefix_ : winereg::DefaultPrefix();
+  const fs::path prefix = prefix_ ? *prefix_ : wineprefix::DefaultPrefix();
   if (prefix.empty()) return ERROR_PATH_NOT_FOUND;  // no prefix Wine would use
   fs::path current = prefix / "dosdevices" / (std::string(1, static_cast<char>(letter)) + ":");
   if (!IsDirectory(current)) return ERROR_PATH_NOT_FOUND;
@@ -144,7 +144,7 @@ LONG PrefixFileInput::OpenForReading(const char* lpFileName, FileHandle* phFile)
   if (const LONG status = Resolve(lpFileName, &file); status != ERROR_SUCCESS) return status;
   // Non-blocking, so that a FIFO or device at the path cannot hold the open.
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return winereg::StatusFromErrno(errno, winereg::ErrnoUse::kOpenFile);
+  if (fd < 0) return wineprefix::StatusFromErrno(errno, wineprefix::ErrnoUse::kOpenFile);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);

@@ -121,10 +121,10 @@ int main(int argc, char** argv) {
       if (end > start) key = &key->AddSubkey(std::u16string_view(path).substr(start, end - start), now);
       start = end + 1;
     }
-    std::vector<plat::BYTE> data;
+    std::vector<winereg::BYTE> data;
     for (char16_t c : Widen(args[4])) {
-      data.push_back(static_cast<plat::BYTE>(c & 0xFF));
-      data.push_back(static_cast<plat::BYTE>(c >> 8));
+      data.push_back(static_cast<winereg::BYTE>(c & 0xFF));
+      data.push_back(static_cast<winereg::BYTE>(c >> 8));
     }
     data.push_back(0);
     data.push_back(0);

@@ -22,7 +22,7 @@
 #include "platform/posix/registry.h"
 #include "tests/support/posix/temp_prefix.h"
 #include "tests/support/scripted.h"
-#include "winereg/filesystem.h"
+#include "wineprefix/filesystem.h"
 #include "winereg/model.h"
 #include "winereg/reader.h"
 
@@ -703,22 +703,22 @@ struct FsFault {
 
 // The real file-system calls of a save, the one named `failing` failing
 // with `error`; renames that go through are counted.
-class FaultyFileSystem final : public winereg::FileSystem {
+class FaultyFileSystem final : public wineprefix::FileSystem {
  public:
   const char* failing = "";
   int error = 0;
   int renames = 0;
 
   ssize_t Write(int fd, const void* data, size_t size) override {
-    return Fails("write") ? -1 : winereg::PosixFileSystem().Write(fd, data, size);
+    return Fails("write") ? -1 : wineprefix::PosixFileSystem().Write(fd, data, size);
   }
-  int Fsync(int fd) override { return Fails("fsync") ? -1 : winereg::PosixFileSystem().Fsync(fd); }
+  int Fsync(int fd) override { return Fails("fsync") ? -1 : wineprefix::PosixFileSystem().Fsync(fd); }
   int Rename(const char* from, const char* to) override {
     if (Fails("rename")) return -1;
     ++renames;
-    return winereg::PosixFileSystem().Rename(from, to);
+    return wineprefix::PosixFileSystem().Rename(from, to);
   }
-  int Close(int fd) override { return winereg::PosixFileSystem().Close(fd); }
+  int Close(int fd) override { return wineprefix::PosixFileSystem().Close(fd); }
 
  private:
   bool Fails(const char* step) const {
@@ -743,7 +743,7 @@ class PersistenceFailure : public PrefixRegistryTest, public ::testing::WithPara
 
   std::string before_;
   FaultyFileSystem faulty_;
-  std::optional<plat::ScopedUse<winereg::FileSystem>> installed_;
+  std::optional<plat::ScopedUse<wineprefix::FileSystem>> installed_;
 };
 
 TEST_P(PersistenceFailure, LeavesTheOldFileAndReportsAFailureStatus) {
@@ -777,7 +777,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, PersistenceFailure,
 class DeferredCreation : public PrefixRegistryTest {
  protected:
   FaultyFileSystem counting_;
-  plat::ScopedUse<winereg::FileSystem> installed_{counting_};
+  plat::ScopedUse<wineprefix::FileSystem> installed_{counting_};
   const int& renames_ = counting_.renames;
 };
 

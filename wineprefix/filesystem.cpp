@@ -1,10 +1,10 @@
 // The save's file-system calls: the real ones.
-#include "winereg/filesystem.h"
+#include "wineprefix/filesystem.h"
 
 #include <stdio.h>
 #include <unistd.h>
 
-namespace winereg {
+namespace wineprefix {
 namespace {
 
 class Posix final : public FileSystem {
@@ -22,9 +22,9 @@ FileSystem& PosixFileSystem() {
   return posix;
 }
 
-}  // namespace winereg
+}  // namespace wineprefix
 
 template <>
-winereg::FileSystem& plat::Backend<winereg::FileSystem>() {
-  return winereg::PosixFileSystem();
+wineprefix::FileSystem& plat::Backend<wineprefix::FileSystem>() {
+  return wineprefix::PosixFileSystem();
 }

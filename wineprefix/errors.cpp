@@ -1,10 +1,10 @@
 // errno to Win32 statuses, for every caller of the store.
-#include "winereg/errors.h"
+#include "wineprefix/errors.h"
 
 #include <cerrno>
 #include <cstdio>
 
-namespace winereg {
+namespace wineprefix {
 
 LONG StatusFromErrno(int error, ErrnoUse use) {
   switch (use) {
@@ -55,9 +55,9 @@ LONG StatusFromErrno(int error, ErrnoUse use) {
   }
 }
 
-}  // namespace winereg
+}  // namespace wineprefix
 
-namespace winereg {
+namespace wineprefix {
 
 LONG Report(const Status& status) {
   if (!status.ok() && !status.message.empty()) {
@@ -68,4 +68,4 @@ LONG Report(const Status& status) {
   return status.code;
 }
 
-}  // namespace winereg
+}  // namespace wineprefix

@@ -3,10 +3,13 @@
 
 #include <filesystem>
 
-#include "winereg/errors.h"
+#include "wineprefix/errors.h"
 #include "winereg/model.h"
 
-namespace winereg {
+namespace wineprefix {
+
+using winereg::Arch;
+using winereg::Hive;
 
 // The prefix Wine uses in this environment: $WINEPREFIX (trailing slashes
 // dropped), which must be an absolute path (set but empty counts as
@@ -31,4 +34,4 @@ std::filesystem::path DefaultPrefix();
 // Creates the prefix directory (0777 less the umask) when it is missing.
 [[nodiscard]] Status EnsurePrefixDirectory(const std::filesystem::path& prefix);
 
-}  // namespace winereg
+}  // namespace wineprefix

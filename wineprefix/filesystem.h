@@ -1,5 +1,5 @@
 // The file-system calls a save makes, as a facility: the real POSIX calls by
-// default, replaced through plat::ScopedUse<winereg::FileSystem> by tests
+// default, replaced through plat::ScopedUse<wineprefix::FileSystem> by tests
 // that inject failures. Each has the POSIX call's contract (-1 and errno on
 // failure).
 #pragma once
@@ -10,7 +10,7 @@
 
 #include "platform/facility.h"
 
-namespace winereg {
+namespace wineprefix {
 
 class FileSystem {
  public:
@@ -24,7 +24,7 @@ class FileSystem {
 // The real calls, for decorators that fail some and pass the rest on.
 FileSystem& PosixFileSystem();
 
-}  // namespace winereg
+}  // namespace wineprefix
 
 template <>
-winereg::FileSystem& plat::Backend<winereg::FileSystem>();
+wineprefix::FileSystem& plat::Backend<wineprefix::FileSystem>();

@@ -1,6 +1,6 @@
 // The prefix lock: directory locks, wineserver's own lock, and the search
 // for a wineserver running for the prefix.
-#include "winereg/lock.h"
+#include "wineprefix/lock.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,7 +18,7 @@
 #include <thread>
 #include <utility>
 
-namespace winereg {
+namespace wineprefix {
 namespace fs = std::filesystem;
 
 namespace {
@@ -372,4 +372,4 @@ Status PrefixLock::Recheck() const {
   return ReportScan(prefix_, dirs_, FindServer(server_dirs_, std::nullopt));
 }
 
-}  // namespace winereg
+}  // namespace wineprefix

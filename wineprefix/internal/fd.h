@@ -9,7 +9,7 @@
 #include <optional>
 #include <utility>
 
-namespace winereg::internal {
+namespace wineprefix::internal {
 
 class Fd {
  public:
@@ -44,4 +44,4 @@ inline std::optional<std::filesystem::path> Resolved(const std::filesystem::path
   return std::filesystem::path(buffer);
 }
 
-}  // namespace winereg::internal
+}  // namespace wineprefix::internal

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "winereg/errors.h"
-#include "winereg/internal/fd.h"
+#include "wineprefix/errors.h"
+#include "wineprefix/internal/fd.h"
 
-namespace winereg {
+namespace wineprefix {
 
 // Guards a prefix for its lifetime:
 // - a flock on the prefix directory (and on the directory of a registry file
@@ -45,4 +45,4 @@ class PrefixLock {
   std::filesystem::path prefix_;
 };
 
-}  // namespace winereg
+}  // namespace wineprefix

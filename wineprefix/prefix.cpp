@@ -1,5 +1,5 @@
 // The prefix's location and architecture, found as Wine finds them.
-#include "winereg/prefix.h"
+#include "wineprefix/prefix.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "winereg/internal/fd.h"
+#include "wineprefix/internal/fd.h"
 
-namespace winereg {
+namespace wineprefix {
 namespace fs = std::filesystem;
 
 namespace {
@@ -166,4 +166,4 @@ Status EnsurePrefixDirectory(const fs::path& prefix) {
                  prefix.string() + ": cannot create the prefix directory: " + std::strerror(error));
 }
 
-}  // namespace winereg
+}  // namespace wineprefix

@@ -5,19 +5,11 @@
 
 #include <string>
 
-#include "winereg/types.h"
+#include "vocab/status.h"
 
-namespace winereg {
+namespace wineprefix {
 
-struct [[nodiscard]] Status {
-  LONG code = ERROR_SUCCESS;
-  std::string message;  // the line for standard error; empty: nothing to say
-
-  bool ok() const { return code == ERROR_SUCCESS; }
-};
-
-inline Status Success() { return {}; }
-inline Status Failure(LONG code, std::string message = {}) { return Status{code, std::move(message)}; }
+using namespace vocab;  // NOLINT: the prefix library speaks the vocabulary
 
 // What the failed call was doing: the same errno means another status when
 // opening a file than when saving one.
@@ -31,13 +23,13 @@ enum class ErrnoUse {
 
 [[nodiscard]] LONG StatusFromErrno(int error, ErrnoUse use);
 
-}  // namespace winereg
+}  // namespace wineprefix
 
-namespace winereg {
+namespace wineprefix {
 
 // For the caller at the edge, where diagnostics are printed: writes the
 // failure's message as one line on standard error (standard output flushed
 // first, so the two interleave as written) and gives its status.
 [[nodiscard]] LONG Report(const Status& status);
 
-}  // namespace winereg
+}  // namespace wineprefix

@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "platform/posix/registry.h"
-#include "winereg/hive_file.h"
-#include "winereg/lock.h"
-#include "winereg/prefix.h"
+#include "wineprefix/hive_file.h"
+#include "wineprefix/lock.h"
+#include "wineprefix/prefix.h"
 #include "tests/support/posix/scoped_env.h"
 #include "tests/support/posix/temp_prefix.h"
 
@@ -33,8 +33,8 @@ namespace {
 namespace fs = std::filesystem;
 using plat::LONG;
 using ::testing::HasSubstr;
+using wineprefix::Report;
 using winereg::Arch;
-using winereg::Report;
 
 using testenv::ScopedEnv;
 
@@ -59,18 +59,18 @@ TEST_P(FindPrefixTest, FollowsWinesRules) {
   const ScopedEnv home("HOME", c.home);
   fs::path found = "untouched";
   ::testing::internal::CaptureStderr();
-  const LONG status = Report(winereg::FindPrefix(&found));
+  const LONG status = Report(wineprefix::FindPrefix(&found));
   const std::string err = ::testing::internal::GetCapturedStderr();
   if (c.expected) {
     const std::string want = *c.expected == "<passwd>" ? PasswdHome() + "/.wine" : *c.expected;
     EXPECT_EQ(status, plat::ERROR_SUCCESS) << err;
     EXPECT_EQ(found, want);
-    EXPECT_EQ(winereg::DefaultPrefix(), want);
+    EXPECT_EQ(wineprefix::DefaultPrefix(), want);
     EXPECT_EQ(err, "");
   } else {
     EXPECT_EQ(status, plat::ERROR_BAD_PATHNAME);
     EXPECT_EQ(found, "untouched");
-    EXPECT_EQ(winereg::DefaultPrefix(), fs::path());
+    EXPECT_EQ(wineprefix::DefaultPrefix(), fs::path());
     EXPECT_THAT(err, HasSubstr(c.message));
   }
 }
@@ -126,11 +126,11 @@ TEST_P(PrefixArchTest, TakesWhatThePrefixHoldsThenWinearch) {
   const ScopedEnv env("WINEARCH", c.winearch != nullptr ? std::optional<std::string>(c.winearch) : std::nullopt);
   Arch arch = Arch::kUnspecified;
   ::testing::internal::CaptureStderr();
-  LONG status = Report(winereg::PrefixArch(prefix_.path(), &arch));
+  LONG status = Report(wineprefix::PrefixArch(prefix_.path(), &arch));
   if (status == plat::ERROR_SUCCESS && c.system != nullptr) {
     // The file's own #arch decides; WINEARCH must agree with it.
     const Arch held = std::string(c.system) == "win64" ? Arch::kWin64 : Arch::kWin32;
-    status = Report(winereg::CheckWineArch(prefix_.path(), held));
+    status = Report(wineprefix::CheckWineArch(prefix_.path(), held));
     arch = held;
   }
   const std::string err = ::testing::internal::GetCapturedStderr();
@@ -186,7 +186,7 @@ TEST_P(HostileFileTest, IsRefusedAtOnce) {
   const testenv::TempPrefix prefix;
   const fs::path file = prefix.path() / "system.reg";
   GetParam().make(file);
-  winereg::HiveFile hive(file, u"REGISTRY\\Machine");
+  wineprefix::HiveFile hive(file, u"REGISTRY\\Machine");
   winereg::Hive* loaded = nullptr;
   const auto start = std::chrono::steady_clock::now();
   ::testing::internal::CaptureStderr();
@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileFile{"SparseTooLarge",
                                   [](const fs::path& f) {
                                     const int fd = ::open(f.c_str(), O_WRONLY | O_CREAT, 0600);
-                                    ASSERT_EQ(::ftruncate(fd, winereg::HiveFile::kMaxSize + 1), 0);
+                                    ASSERT_EQ(::ftruncate(fd, wineprefix::HiveFile::kMaxSize + 1), 0);
                                     ::close(fd);
                                   }}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -283,9 +283,9 @@ TEST_F(PrefixLockTest, AWineserverWorkingInAnyServerDirectoryIsFound) {
   for (const bool hold_lock : {false, true}) {
     const FakeServer server(ElsewhereFor(prefix_.path()), hold_lock);
     ASSERT_TRUE(server.ok());
-    winereg::PrefixLock lock;
+    wineprefix::PrefixLock lock;
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(Report(winereg::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_BUSY);
+    EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_BUSY);
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_THAT(err, HasSubstr("a wineserver (pid " + std::to_string(server.pid()) + ") is running"));
     EXPECT_FALSE(lock.held());
@@ -299,16 +299,16 @@ TEST_F(PrefixLockTest, AServerOfTheDirectoryASymlinkedFileLivesInIsFound) {
   fs::create_symlink(other.file("system.reg"), prefix_.file("system.reg"));
   const FakeServer server(ElsewhereFor(other.path()), false);
   ASSERT_TRUE(server.ok());
-  winereg::PrefixLock lock;
+  wineprefix::PrefixLock lock;
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(Report(winereg::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_BUSY);
+  EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_BUSY);
   EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("wineserver -k"));
 }
 
 TEST_F(PrefixLockTest, ASaveChecksAgainBeforeItReplacesTheFile) {
-  winereg::PrefixLock lock;
-  ASSERT_EQ(Report(winereg::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_SUCCESS);
-  winereg::HiveFile file(prefix_.file("system.reg"), u"REGISTRY\\Machine");
+  wineprefix::PrefixLock lock;
+  ASSERT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_SUCCESS);
+  wineprefix::HiveFile file(prefix_.file("system.reg"), u"REGISTRY\\Machine");
   winereg::Hive* hive = nullptr;
   ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), plat::ERROR_SUCCESS);
   hive->root.AddSubkey(u"New", winereg::CurrentFileTime());
@@ -332,8 +332,8 @@ TEST_F(PrefixLockTest, RunsWithDifferentTmpdirExcludeEachOther) {
   const pid_t child = ::fork();
   if (child == 0) {
     ::setenv("TMPDIR", tmp_a.path().c_str(), 1);
-    winereg::PrefixLock lock;
-    const char answer = Report(winereg::PrefixLock::Acquire(prefix_.path(), &lock)) == 0 ? 'y' : 'n';
+    wineprefix::PrefixLock lock;
+    const char answer = Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)) == 0 ? 'y' : 'n';
     (void)!::write(ready[1], &answer, 1);
     ::usleep(400 * 1000);
     ::_exit(0);
@@ -343,8 +343,8 @@ TEST_F(PrefixLockTest, RunsWithDifferentTmpdirExcludeEachOther) {
   ASSERT_EQ(answer, 'y');
   const ScopedEnv tmp("TMPDIR", tmp_b.path().string());
   const auto start = std::chrono::steady_clock::now();
-  winereg::PrefixLock lock;
-  EXPECT_EQ(Report(winereg::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_SUCCESS);
+  wineprefix::PrefixLock lock;
+  EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_SUCCESS);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
   ::waitpid(child, nullptr, 0);
   ::close(ready[0]);
@@ -373,7 +373,7 @@ TEST_F(PrefixLockTest, ALeftoverGoesOnlyWithItsOwner) {
   char answer = 0;
   ASSERT_EQ(::read(ready[0], &answer, 1), 1);
   ASSERT_EQ(answer, 'y');
-  winereg::HiveFile file(prefix_.file("system.reg"), u"REGISTRY\\Machine");
+  wineprefix::HiveFile file(prefix_.file("system.reg"), u"REGISTRY\\Machine");
   winereg::Hive* hive = nullptr;
   ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), plat::ERROR_SUCCESS);
   EXPECT_FALSE(fs::exists(orphan));
@@ -416,8 +416,8 @@ TEST(NewPrefix, OnlyTheMachineHiveStartsWithA32BitView) {
 }
 
 TEST_F(PrefixLockTest, NoPrefixDirectoryNeedsNoLock) {
-  winereg::PrefixLock lock;
-  EXPECT_EQ(Report(winereg::PrefixLock::Acquire(prefix_.path() / "absent", &lock)), plat::ERROR_SUCCESS);
+  wineprefix::PrefixLock lock;
+  EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path() / "absent", &lock)), plat::ERROR_SUCCESS);
   EXPECT_FALSE(lock.held());
 }
 

@@ -1,6 +1,6 @@
 // A prefix's registry file: loaded with its checks, saved durably through
 // a private temporary file.
-#include "winereg/hive_file.h"
+#include "wineprefix/hive_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,12 +16,16 @@
 #include <string>
 #include <utility>
 
-#include "winereg/filesystem.h"
+#include "wineprefix/filesystem.h"
 #include "winereg/reader.h"
 #include "winereg/writer.h"
 
-namespace winereg {
+namespace wineprefix {
 namespace fs = std::filesystem;
+
+using winereg::CurrentFileTime;
+using winereg::ParseError;
+using winereg::SavedText;
 
 namespace {
 
@@ -362,4 +366,4 @@ Status HiveFile::Save(const PrefixLock* lock) {
   return Success();
 }
 
-}  // namespace winereg
+}  // namespace wineprefix

@@ -8,11 +8,14 @@
 #include <optional>
 #include <string>
 
-#include "winereg/errors.h"
-#include "winereg/lock.h"
+#include "wineprefix/errors.h"
+#include "wineprefix/lock.h"
 #include "winereg/model.h"
 
-namespace winereg {
+namespace wineprefix {
+
+using winereg::Arch;
+using winereg::Hive;
 
 class HiveFile {
  public:
@@ -55,4 +58,4 @@ class HiveFile {
   std::optional<Identity> seen_;  // nullopt: the file did not exist
 };
 
-}  // namespace winereg
+}  // namespace wineprefix
