@@ -158,7 +158,7 @@ std::int16_t frmAbout::GetKeyValue(std::int32_t& KeyRoot, std::u16string& KeyNam
   // Closed below on both paths; a fault on its way out closes it silently.
   plat::UniqueHKey hKey;
   std::int16_t result = about::kFalse;
-  if (api.RegOpenKeyExA(static_cast<HKEY>(KeyRoot), keyName.c_str(), 0, kKeyAccess, hKey.receive()) ==
+  if (api.RegOpenKeyExA(static_cast<HKEY>(KeyRoot), keyName.c_str(), 0, kKeyAccess, hKey.receive(api)) ==
       plat::ERROR_SUCCESS) {
     std::array<BYTE, kLookupBuffer> buffer{};
     DWORD size = kLookupBuffer;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/app.h"
@@ -23,6 +24,12 @@ struct ProgramIdentity {
 // Defined by the program: its start procedure and its identity.
 void ProgramMain();
 const ProgramIdentity& ProgramInfo();
+
+// Defined by a program run from a command line (the native entry): its usage
+// line for the executable named `exe_name`, and the text `--help` prints
+// after it. Each ends with its line feed.
+std::string ProgramUsage(std::string_view exe_name);
+std::string_view ProgramHelp();
 
 // App()'s record for a program of this identity: its title and version, and
 // the running executable's name (ModuleBaseName()).

@@ -67,21 +67,23 @@ class Registry {
 template <>
 Registry& Backend<Registry>();
 
-// Move-only owner of an opened key: closes it through the facility that was
-// installed when the owner was created. Predefined roots and 0 are never closed.
+// Move-only owner of an opened key: closes it through the registry that
+// opened it, which receive() or the constructor names; an empty owner refers
+// to no registry. Predefined roots and 0 are never closed.
 // On the normal path the user closes the key with Close(), which lets a fault
 // of RegCloseKey reach its caller; the destructor closes only what a leaving
 // fault left open, silently, since a destructor never lets a fault out.
 class UniqueHKey {
  public:
   UniqueHKey() = default;
-  explicit UniqueHKey(HKEY key) : key_(key) {}
-  UniqueHKey(UniqueHKey&& other) noexcept : key_(std::exchange(other.key_, 0)), api_(other.api_) {}
+  UniqueHKey(Registry& api, HKEY key) : key_(key), api_(&api) {}
+  UniqueHKey(UniqueHKey&& other) noexcept
+      : key_(std::exchange(other.key_, 0)), api_(std::exchange(other.api_, nullptr)) {}
   UniqueHKey& operator=(UniqueHKey&& other) noexcept {
     if (this != &other) {
       reset();
       key_ = std::exchange(other.key_, 0);
-      api_ = other.api_;
+      api_ = std::exchange(other.api_, nullptr);
     }
     return *this;
   }
@@ -90,9 +92,12 @@ class UniqueHKey {
   ~UniqueHKey() { reset(); }
 
   HKEY get() const { return key_; }
-  // The location for an open/create call to write the handle into; the owner
-  // must be empty.
-  HKEY* receive() { return &key_; }
+  // The location for `api`'s open/create call to write the handle into; the
+  // owner must be empty, and closes what it receives through `api`.
+  HKEY* receive(Registry& api) {
+    api_ = &api;
+    return &key_;
+  }
   // Closes the key now, ignoring RegCloseKey's status and any fault it raises.
   void reset() noexcept {
     try {
@@ -106,13 +111,14 @@ class UniqueHKey {
   // empty afterwards in every case: a close is never tried twice.
   [[nodiscard]] LONG Close() {
     const HKEY key = std::exchange(key_, 0);
-    if (key == 0 || (key & 0x80000000U) != 0) return ERROR_SUCCESS;
-    return api_->RegCloseKey(key);
+    Registry* const api = std::exchange(api_, nullptr);
+    if (key == 0 || (key & 0x80000000U) != 0 || api == nullptr) return ERROR_SUCCESS;
+    return api->RegCloseKey(key);
   }
 
  private:
   HKEY key_ = 0;
-  Registry* api_ = &Use<Registry>();
+  Registry* api_ = nullptr;
 };
 
 }  // namespace plat

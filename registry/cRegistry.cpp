@@ -34,8 +34,9 @@ HKEY Root(std::int32_t root) { return static_cast<HKEY>(root); }
   char noClass[] = "";
   plat::SECURITY_ATTRIBUTES attributes{0, nullptr, 0};
   DWORD disposition = 0;
-  return Api().RegCreateKeyExA(Root(root), path.c_str(), 0, noClass, plat::REG_OPTION_NON_VOLATILE, kWriteAccess,
-                               &attributes, key.receive(), &disposition);
+  plat::Registry& api = Api();
+  return api.RegCreateKeyExA(Root(root), path.c_str(), 0, noClass, plat::REG_OPTION_NON_VOLATILE, kWriteAccess,
+                             &attributes, key.receive(api), &disposition);
 }
 
 // A name/data buffer pair for one RegEnumValueA call: 255 blanks each.
@@ -116,9 +117,10 @@ void cRegistry::EnumerateValues(std::vector<ValueEntry>& sKeys, std::int16_t& iK
   iKeyCount = 0;
   sKeys.clear();
   sectionKey_ = plat::AnsiRoundTrip(sectionKey_);
+  plat::Registry& api = Api();
   plat::UniqueHKey key;
   LONG status =
-      Api().RegOpenKeyExA(Root(classKey_), plat::ToAnsi(sectionKey_).c_str(), 0, plat::KEY_QUERY_VALUE, key.receive());
+      api.RegOpenKeyExA(Root(classKey_), plat::ToAnsi(sectionKey_).c_str(), 0, plat::KEY_QUERY_VALUE, key.receive(api));
   EnumBuffers buffers;
   for (DWORD index = 0; status == plat::ERROR_SUCCESS; ++index) {
     status = buffers.Next(key.get(), index);
@@ -135,9 +137,10 @@ void cRegistry::EnumerateSections(std::vector<std::u16string>& sSect, std::int16
   iSectCount = 0;
   sSect.clear();
   sectionKey_ = plat::AnsiRoundTrip(sectionKey_);
+  plat::Registry& api = Api();
   plat::UniqueHKey key;
-  LONG status = Api().RegOpenKeyExA(Root(classKey_), plat::ToAnsi(sectionKey_).c_str(), 0,
-                                    plat::KEY_QUERY_VALUE | plat::KEY_ENUMERATE_SUB_KEYS, key.receive());
+  LONG status = api.RegOpenKeyExA(Root(classKey_), plat::ToAnsi(sectionKey_).c_str(), 0,
+                                  plat::KEY_QUERY_VALUE | plat::KEY_ENUMERATE_SUB_KEYS, key.receive(api));
   std::array<char, kBufferSize + 1> name{};
   for (DWORD index = 0; status == plat::ERROR_SUCCESS; ++index) {
     name.fill(' ');
@@ -214,8 +217,9 @@ std::int16_t cRegistry::WriteBinaryToKey(std::int32_t root, const std::u16string
 
 std::int16_t cRegistry::ReadStringFromKey(std::int32_t root, const std::u16string& path, const std::u16string& name,
                                           std::u16string& text) {
+  plat::Registry& api = Api();
   plat::UniqueHKey key;
-  LONG status = Api().RegOpenKeyExA(Root(root), plat::ToAnsi(path).c_str(), 0, plat::KEY_QUERY_VALUE, key.receive());
+  LONG status = api.RegOpenKeyExA(Root(root), plat::ToAnsi(path).c_str(), 0, plat::KEY_QUERY_VALUE, key.receive(api));
   EnumBuffers buffers;
   for (DWORD index = 0; status == plat::ERROR_SUCCESS; ++index) {
     status = buffers.Next(key.get(), index);
@@ -234,9 +238,10 @@ std::int16_t cRegistry::ReadStringFromKey(std::int32_t root, const std::u16strin
 }
 
 std::int16_t cRegistry::KeyIsPresent(std::int32_t root, const std::u16string& path) {
+  plat::Registry& api = Api();
   plat::UniqueHKey key;
   const LONG status =
-      Api().RegOpenKeyExA(Root(root), plat::ToAnsi(path).c_str(), 0, plat::KEY_QUERY_VALUE, key.receive());
+      api.RegOpenKeyExA(Root(root), plat::ToAnsi(path).c_str(), 0, plat::KEY_QUERY_VALUE, key.receive(api));
   // The open's status is the answer; the close's is not looked at.
   (void)key.Close();
   return status == plat::ERROR_SUCCESS ? -1 : 0;

@@ -3,7 +3,8 @@
 // The program takes no arguments. `--help` alone prints the usage and
 // `--version` alone the title and version, both on standard output with
 // status 0; any other argument is refused with the usage on standard error
-// and status 2. Either way the program does nothing else.
+// and status 2. Either way the program does nothing else. The usage and the
+// help text are the program's own (ProgramUsage, ProgramHelp).
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -17,9 +18,7 @@ namespace {
 
 constexpr int kUsageStatus = 2;
 
-void PrintUsage(std::FILE* to) {
-  std::fprintf(to, "usage: %s [--help | --version]\n", plat::ToUtf8(plat::App().EXEName).c_str());
-}
+void PrintUsage(std::FILE* to) { std::fputs(plat::ProgramUsage(plat::ToUtf8(plat::App().EXEName)).c_str(), to); }
 
 }  // namespace
 
@@ -28,9 +27,8 @@ int main(int argc, char** argv) {
   const plat::ScopedUse<plat::AppMetadata> use_app(app);
   if (argc == 2 && std::string_view(argv[1]) == "--help") {
     PrintUsage(stdout);
-    std::printf(
-        "Sets \"YV12\" and \"NMMC\" under HKLM\\Software\\Mediamatics\\DVD Express\\ActiveMovie "
-        "Decoder\\Formats to 0 in the Wine prefix $WINEPREFIX (default ~/.wine), then requests a restart.\n");
+    const std::string_view help = plat::ProgramHelp();
+    std::fwrite(help.data(), 1, help.size(), stdout);
     return 0;
   }
   if (argc == 2 && std::string_view(argv[1]) == "--version") {

@@ -11,7 +11,7 @@
 #include "platform/error.h"
 #include "platform/facility.h"
 #include "platform/msgbox.h"
-#include "platform/win32/report.h"
+#include "platform/win32/unhandled.h"
 
 namespace {
 
