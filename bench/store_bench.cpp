@@ -63,7 +63,7 @@ class BenchPrefix {
     std::string pattern = (fs::temp_directory_path() / "skelvin-bench-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     dir_ = pattern;
-    std::optional<winereg::Hive> hive = winereg::Parse(Replicated(times), nullptr);
+    std::optional<winereg::Hive> hive = winereg::Parse(winereg::ParseInput::FromString(Replicated(times)));
     if (!hive) std::abort();
     std::ofstream(dir_ / "system.reg", std::ios::binary) << winereg::Save(*hive);
   }

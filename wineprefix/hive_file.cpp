@@ -225,7 +225,7 @@ Status HiveFile::Load(Hive** out, Arch fresh_arch) {
   }
   ParseError error;
   char* const text = buffer.data();
-  std::optional<Hive> parsed = Parse(buffer.Release(), std::string_view(text, done), &error);
+  std::optional<Hive> parsed = Parse({buffer.Release(), std::string_view(text, done)}, &error);
   if (!parsed) {
     Invalidate();
     return Failure(ERROR_BADDB, file_.string() + ":" + std::to_string(error.line) + ": " + error.message);

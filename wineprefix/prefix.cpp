@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "wineprefix/internal/fd.h"
+#include "winereg/reader.h"
 
 namespace wineprefix {
 namespace fs = std::filesystem;
@@ -34,18 +35,12 @@ std::optional<Arch> HeaderArch(const fs::path& file) {
   char text[8192];
   const ssize_t n = ::read(fd.get(), text, sizeof text);
   if (n <= 0) return std::nullopt;
-  std::string_view rest(text, static_cast<std::size_t>(n));
-  while (!rest.empty()) {
-    const std::size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-    if (!line.empty() && line.front() == '[') break;
-    if (line == "#arch=win32") return Arch::kWin32;
-    if (line == "#arch=win64") return Arch::kWin64;
-  }
-  return std::nullopt;
+  const auto size = static_cast<std::size_t>(n);
+  // Read as the reader reads it; a header it would refuse tells nothing.
+  const std::optional<winereg::FileHeader> header = winereg::ReadHeader(
+      std::string_view(text, size), size < sizeof text ? winereg::Extent::kWholeFile : winereg::Extent::kFileStart);
+  if (!header || header->arch == Arch::kUnspecified) return std::nullopt;
+  return header->arch;
 }
 
 const char* ArchName(Arch arch) { return arch == Arch::kWin64 ? "win64" : "win32"; }

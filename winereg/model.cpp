@@ -2,14 +2,11 @@
 #include "winereg/model.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <ctime>
 #include <new>
 #include <utility>
 
-#include "winereg/escape.h"
-#include "winereg/internal/format.h"
-#include "winereg/internal/reader.h"
+#include "winereg/internal/filetime.h"
 
 namespace winereg {
 namespace {
@@ -52,32 +49,16 @@ Key& Key::operator=(Key&& other) noexcept {
   return *this;
 }
 
-std::string_view Key::SavedName() const {
-  internal::KeyState::Marks& marks = state_.marks.value;
-  if (!marks.saved_name_valid) {
-    state_.saved_name.clear();
-    DumpString(state_.saved_name, std::u16string_view(name_), kPlainInBrackets);
-    marks.saved_name_valid = true;
-  }
-  return state_.saved_name;
-}
-
-std::string_view Key::SectionText() const {
-  internal::KeyState::Marks& marks = state_.marks.value;
-  if (!marks.section_valid) {
-    state_.section.clear();
-    internal::DumpSection(state_.section, *this);
-    marks.section_valid = true;
-    marks.section_is_read = false;
-  }
-  return marks.section_is_read ? marks.read_section : std::string_view(state_.section);
-}
-
 void Key::LoadValues() const {
   if (state_.marks->raw_values.empty()) return;
-  const std::string_view lines = std::exchange(state_.marks->raw_values, {});
-  // The lines were checked when the file was parsed.
-  if (!internal::ParseValueLines(lines, &values_)) std::abort();
+  state_.source->LoadValues(std::exchange(state_.marks->raw_values, {}), &values_);
+}
+
+void Key::Unfold() const {
+  if (!state_.folded) return;
+  const std::shared_ptr<const internal::LazySource> from = std::move(state_.folded);
+  state_.folded = nullptr;
+  from->Unfold(*this, state_.marks->fold, &subkeys_);
 }
 
 void Key::DropSectionText() {

@@ -3,7 +3,8 @@
 //
 // Each key keeps the text of its own section, until its own data (values,
 // time, class, link, volatility) changes: the text read by Parse when it is
-// already what Save writes, else the text of its first save. Such a key's
+// already what Save writes, else the text of its first save. The reader and
+// the writer fill it and make the parts it stands for (internal::KeyState). Such a key's
 // values stay unparsed until first asked for; and in a file whose sections
 // are all in that form and order, a key's subkeys are made only when first
 // asked for, Save writing a subtree never opened from the file's text. A
@@ -90,16 +91,9 @@ class Key {
   void SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data);
   bool RemoveValue(std::u16string_view name);
 
-  // This key's own section as Save writes it, from the "] " after its path
-  // up to its subkeys' sections: time stamps, #class, #link and values.
-  // Whether the section is written at all is Save's decision. Kept until
-  // the key's own data changes.
-  std::string_view SectionText() const;
-  // Forgets the kept section text and parses the values it stood for, so
-  // that the next Save writes the section anew.
+  // Forgets the kept section text (SectionText in writer.h) and parses the
+  // values it stood for, so that the next Save writes the section anew.
   void DropSectionText();
-  // The name escaped as Save writes it in paths; kept (the name never changes).
-  std::string_view SavedName() const;
 
   // The text kept from the file and what is made from it on demand, for the
   // reader and the writer.
@@ -107,7 +101,7 @@ class Key {
 
  private:
   void LoadValues() const;
-  void Unfold() const;  // defined with the kept-text reader
+  void Unfold() const;
 
   std::u16string name_;
   std::int64_t modif_ = 0;

@@ -25,6 +25,19 @@ bool KeyIsWritten(const Key& key) {
   return key.has_values() || !key.has_subkeys() || key.class_name().has_value() || key.is_link();
 }
 
+// The name escaped as Save writes it in paths; the key keeps it (its name
+// never changes).
+std::string_view SavedName(const Key& key) {
+  KeyState& state = key.state();
+  KeyState::Marks& marks = state.marks.value;
+  if (!marks.saved_name_valid) {
+    state.saved_name.clear();
+    DumpString(state.saved_name, std::u16string_view(key.name()), kPlainInBrackets);
+    marks.saved_name_valid = true;
+  }
+  return state.saved_name;
+}
+
 }  // namespace
 
 void DumpValue(std::string& out, const Value& value) {
@@ -125,10 +138,21 @@ void DumpSection(std::string& out, const Key& key) {
 
 }  // namespace internal
 
+std::string_view SectionText(const Key& key) {
+  internal::KeyState& state = key.state();
+  if (!state.SectionKept()) {
+    state.section.clear();
+    internal::DumpSection(state.section, key);
+    state.SectionMade();
+  }
+  return state.KeptSection();
+}
+
 using internal::kBranchPrefix;
 using internal::KeyIsWritten;
 using internal::kHeader;
 using internal::Placement;
+using internal::SavedName;
 
 void SavedText::Kept(std::string_view text) {
   if (text.empty()) return;
@@ -186,13 +210,13 @@ void Save(const Hive& hive, SavedText* out) {
       const std::size_t k = path_ends.size();
       path.resize(path_ends.back());
       if (k > 1) path += "\\\\";
-      path += stack[k].key->SavedName();
+      path += SavedName(*stack[k].key);
       path_ends.push_back(path.size());
     }
     path.resize(path_ends.back());
     out->Append("\n[");
     out->Append(path);
-    out->Kept(key.SectionText());
+    out->Kept(SectionText(key));
   };
   if (hive.root.is_volatile()) return;
   // A subtree never opened since Parse, where Parse put it, is its text.

@@ -46,6 +46,12 @@ class SavedText {
   std::size_t size_ = 0;
 };
 
+// The key's own section as Save writes it, from the "] " after its path up
+// to its subkeys' sections: time stamps, #class, #link and values. Whether
+// the section is written at all is Save's decision. The key keeps it (valid
+// while the key is unchanged) until its own data changes.
+std::string_view SectionText(const Key& key);
+
 // The file's bytes, as wineserver would save this hive.
 std::string Save(const Hive& hive);
 void Save(const Hive& hive, SavedText* out);

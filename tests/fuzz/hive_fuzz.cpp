@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   if (!winereg::testing::FastPathDisagreement(input).empty()) std::abort();  // the fast path is the plain parse
   winereg::ParseError error;
-  auto first = winereg::Parse(std::string(input), &error);
+  auto first = winereg::Parse(winereg::ParseInput::FromString(std::string(input)), &error);
   if (!first) {
     if (error.line < 1) std::abort();  // a refusal names its line
     return 0;
@@ -50,11 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string saved = winereg::Save(*first);
   winereg::internal::DropSectionTexts(*first);
   if (winereg::Save(*first) != saved) std::abort();  // kept text is what Save writes
-  const auto second = winereg::Parse(saved, &error);
+  const auto second = winereg::Parse(winereg::ParseInput::FromString(saved), &error);
   if (!second) std::abort();  // what we write, we read
   const std::string again = winereg::Save(*second);
   if (again != saved) std::abort();  // saving is stable
-  const auto third = winereg::Parse(again, &error);
+  const auto third = winereg::Parse(winereg::ParseInput::FromString(again), &error);
   if (!third || !SameKey(second->root, third->root, true) || second->arch != third->arch) std::abort();
   return 0;
 }

@@ -28,7 +28,7 @@ std::optional<Hive> ReadHive(const fs::path& file, std::string* why) {
   }
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   winereg::ParseError error;
-  std::optional<Hive> hive = winereg::Parse(bytes, &error);
+  std::optional<Hive> hive = winereg::Parse(winereg::ParseInput::FromString(bytes), &error);
   if (!hive) *why = file.string() + ":" + std::to_string(error.line) + ": " + error.message;
   return hive;
 }

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "winereg/internal/reader.h"
 #include "winereg/model.h"
+#include "winereg/reader.h"
 #include "winereg/writer.h"
 
 namespace winereg::testing {
@@ -40,9 +40,7 @@ inline bool SameTree(const Key& a, const Key& b, std::string* why) {
 inline std::string FastPathDisagreement(std::string_view bytes) {
   const std::int64_t now = CurrentFileTime();  // one time of the load for both
   const auto parse = [&](bool keep_text, ParseError* error) {
-    auto text = std::make_shared<const std::string>(bytes);
-    const std::string_view view = *text;
-    return internal::Parse(std::move(text), view, error, internal::ParseOptions{keep_text, now});
+    return Parse(ParseInput::FromString(std::string(bytes)), error, ParseOptions{keep_text, now});
   };
   ParseError kept_error;
   ParseError plain_error;

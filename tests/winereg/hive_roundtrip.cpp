@@ -41,7 +41,7 @@ std::optional<Hive> Load(const std::string& path) {
     return std::nullopt;
   }
   winereg::ParseError error;
-  std::optional<Hive> hive = winereg::Parse(bytes, &error);
+  std::optional<Hive> hive = winereg::Parse(winereg::ParseInput::FromString(bytes), &error);
   if (!hive) std::cerr << path << ":" << error.line << ": " << error.message << "\n";
   return hive;
 }
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     winereg::ParseError error;
-    std::optional<Hive> hive = winereg::Parse(bytes, &error);
+    std::optional<Hive> hive = winereg::Parse(winereg::ParseInput::FromString(bytes), &error);
     if (!hive) {
       std::cerr << args[0] << ":" << error.line << ": " << error.message << "\n";
       return 2;

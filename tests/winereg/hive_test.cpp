@@ -45,7 +45,7 @@ std::vector<BYTE> Utf16Z(std::u16string_view s) {
 
 Hive MustParse(std::string_view text) {
   ParseError error;
-  std::optional<Hive> hive = Parse(std::string(text), &error);
+  std::optional<Hive> hive = Parse(ParseInput::FromString(std::string(text)), &error);
   EXPECT_TRUE(hive.has_value()) << "line " << error.line << ": " << error.message;
   return hive ? std::move(*hive) : Hive{};
 }
@@ -610,7 +610,7 @@ class CorruptTest : public TestWithParam<CorruptCase> {};
 TEST_P(CorruptTest, RefusedWithLineAndWording) {
   const CorruptCase& c = GetParam();
   ParseError error;
-  EXPECT_FALSE(Parse(c.text, &error).has_value());
+  EXPECT_FALSE(Parse(ParseInput::FromString(c.text), &error).has_value());
   EXPECT_EQ(error.line, c.line);
   EXPECT_EQ(error.message, c.message);
 }
@@ -731,10 +731,10 @@ TEST(RobustnessTest, HostileInputNeverCrashes) {
   };
   for (const std::string& body : bodies) {
     ParseError error;
-    std::optional<Hive> hive = Parse(kHead + body, &error);
+    std::optional<Hive> hive = Parse(ParseInput::FromString(kHead + body), &error);
     if (hive) {
       const std::string saved = Save(*hive);
-      EXPECT_TRUE(Parse(saved, &error).has_value()) << body << " -> " << saved;
+      EXPECT_TRUE(Parse(ParseInput::FromString(saved), &error).has_value()) << body << " -> " << saved;
     } else {
       EXPECT_GE(error.line, 1) << body;
       EXPECT_FALSE(error.message.empty()) << body;
@@ -870,23 +870,23 @@ TEST(ChangedHiveTest, KeepsTheTextOfUnchangedKeysOnly) {
   c.set_link(true);
   EXPECT_FALSE(internal::HasSectionText(c));
   EXPECT_FALSE(b.RemoveValue(u"absent"));
-  b.SectionText();
+  SectionText(b);
   EXPECT_FALSE(b.RemoveValue(u"absent"));
   EXPECT_TRUE(internal::HasSectionText(b));
   EXPECT_THAT(Save(hive), ::testing::HasSubstr("\"z\"=dword:00000000\n"));
   // A moved key takes its text with it; the key moved from keeps none.
   Key key(u"K", kTime1);
   key.SetValue(u"v", 4, {1, 0, 0, 0});
-  const std::string kept(key.SectionText());
+  const std::string kept(SectionText(key));
   Key moved(std::move(key));
   EXPECT_TRUE(internal::HasSectionText(moved));
   EXPECT_FALSE(internal::HasSectionText(key));
-  EXPECT_EQ(moved.SectionText(), kept);
+  EXPECT_EQ(SectionText(moved), kept);
   Key assigned;
   assigned = std::move(moved);
   EXPECT_TRUE(internal::HasSectionText(assigned));
   EXPECT_FALSE(internal::HasSectionText(moved));
-  EXPECT_EQ(assigned.SectionText(), kept);
+  EXPECT_EQ(SectionText(assigned), kept);
   EXPECT_EQ(kept, "] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"v\"=dword:00000001\n");
 }
 
@@ -973,7 +973,7 @@ TEST(RobustnessTest, VeryDeepKeyParsesSavesAndFrees) {
   for (int i = 0; i < kDepth; ++i) line += i ? "\\\\k" : "k";
   line += "] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"v\"=\"deep\"\n";
   const std::string text = kHead + "\n" + line;
-  std::optional<Hive> hive = Parse(text, nullptr);
+  std::optional<Hive> hive = Parse(ParseInput::FromString(text));
   ASSERT_TRUE(hive.has_value());
   EXPECT_EQ(Save(*hive), text);
   hive.reset();
@@ -993,7 +993,7 @@ TEST(PerformanceTest, KeyWithMaximumValueCountLoadsFast) {
     text += line;
   }
   const auto start = std::chrono::steady_clock::now();
-  std::optional<Hive> hive = Parse(text, nullptr);
+  std::optional<Hive> hive = Parse(ParseInput::FromString(text));
   ASSERT_TRUE(hive.has_value());
   const std::string saved = Save(*hive);
   const auto elapsed = std::chrono::steady_clock::now() - start;
@@ -1015,7 +1015,7 @@ TEST(PerformanceTest, ManyKeysScaleLinearly) {
   };
   auto measure = [](const std::string& text) {
     const auto start = std::chrono::steady_clock::now();
-    std::optional<Hive> hive = Parse(text, nullptr);
+    std::optional<Hive> hive = Parse(ParseInput::FromString(text));
     EXPECT_TRUE(hive.has_value());
     EXPECT_EQ(Save(*hive), text);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

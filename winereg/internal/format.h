@@ -6,12 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "winereg/internal/filetime.h"
 #include "winereg/model.h"
 
 namespace winereg::internal {
 
-inline constexpr std::int64_t kTicksPerSecond = 10000000;
-inline constexpr std::int64_t kTicks1601To1970 = std::int64_t{86400} * (369 * 365 + 89) * kTicksPerSecond;
 inline constexpr char kHeader[] = "WINE REGISTRY Version 2";
 inline constexpr char kBranchPrefix[] = ";; All keys relative to ";
 

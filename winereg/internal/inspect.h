@@ -10,7 +10,7 @@
 namespace winereg::internal {
 
 // Whether the key's SectionText() is kept from an earlier call or from Parse.
-inline bool HasSectionText(const Key& key) { return key.state().marks->section_valid; }
+inline bool HasSectionText(const Key& key) { return key.state().SectionKept(); }
 // Whether the key's SectionText() is the text Parse read.
 inline bool HasReadSectionText(const Key& key) {
   return key.state().marks->section_valid && key.state().marks->section_is_read;

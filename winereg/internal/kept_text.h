@@ -8,11 +8,50 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "winereg/internal/key_state.h"
 #include "winereg/internal/reader.h"
 #include "winereg/model.h"
 
 namespace winereg::internal {
+
+// One section of a file whose sections are all as Save writes them, in the
+// order it writes them. Offsets into the file's text.
+struct FoldedSection {
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+  std::uint32_t path_begin;    // after "["; the entry starts 2 bytes before
+  std::uint32_t path_end;      // the "]"
+  std::uint32_t values_begin;  // kNone: no values
+  std::uint32_t end;           // after the section's last line
+  std::int64_t modif;
+  std::uint32_t depth;  // components of the path
+  bool link;
+};
+
+// The text of a parsed file, kept alive by its owner, that keys stand on:
+// their value lines parsed and, in a folded file, their subkeys made from
+// its sections when first asked for.
+class FileText final : public LazySource, public std::enable_shared_from_this<FileText> {
+ public:
+  FileText(std::shared_ptr<const void> owner, std::string_view text) : owner_(std::move(owner)), text_(text) {}
+
+  void LoadValues(std::string_view lines, std::vector<Value>* into) const override;
+  void Unfold(const Key& key, const FoldRange& range, std::vector<std::unique_ptr<Key>>* into) const override;
+  std::string_view FoldedText(const FoldRange& range) const override;
+
+  std::vector<FoldedSection> sections;  // of a folded file, in order
+
+ private:
+  std::shared_ptr<const void> owner_;
+  std::string_view text_;
+};
+
+// Whether a key path as read is written by Save as it stands: components of
+// plain characters joined by "\\\\", none empty and none too long; their
+// count in *components.
+bool PlainPath(std::string_view raw, std::uint32_t* components = nullptr);
 
 // Checks, line by line, that a section's value lines are as Save writes them
 // and in its order.
@@ -66,7 +105,7 @@ class KeptValues {
 // otherwise the reader goes back to its first line and parses it at once.
 class SectionKeeper {
  public:
-  SectionKeeper(std::shared_ptr<const void> source, LineReader& reader, ValueLineParser& parser)
+  SectionKeeper(std::shared_ptr<const LazySource> source, LineReader& reader, ValueLineParser& parser)
       : source_(std::move(source)), reader_(reader), values_(reader, parser) {}
 
   // A section header line; `after` is the index after the "]" of its path.
@@ -88,7 +127,7 @@ class SectionKeeper {
   void Close(Key& key);
 
  private:
-  std::shared_ptr<const void> source_;  // owns the reader's bytes
+  std::shared_ptr<const LazySource> source_;  // the reader's bytes
   LineReader& reader_;
   KeptValues values_;
   bool keeping_ = false;

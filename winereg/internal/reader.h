@@ -1,5 +1,5 @@
-// The reader's parts: lines, diagnostics and value lines, shared by the plain
-// parser and the kept-text scanner.
+// The reader's parts: lines, diagnostics, the header and value lines, shared
+// by the plain parser and the kept-text scanner.
 #pragma once
 
 #include <cstdint>
@@ -64,13 +64,16 @@ class ValueLineParser {
 // Parses value lines a key kept unparsed, in order, into `into`.
 bool ParseValueLines(std::string_view lines, std::vector<Value>* into);
 
-// How Parse reads: `keep_text` off parses every line into keys and values
-// and keeps no text, the plain parse the kept text must always agree with.
-struct ParseOptions {
-  bool keep_text = true;
-  std::int64_t now = 0;  // the time of the load, for keys without one; 0: the current time
-};
-std::optional<Hive> Parse(std::shared_ptr<const void> owner, std::string_view bytes, ParseError* error,
-                          const ParseOptions& options);
+// The diagnostic for a line that starts with none of the characters a line
+// may start with.
+std::string BadLineStart(char c);
+
+// Where the header lines end: at the first key's line (the reader is left
+// before it), at the end of the file, at a line cut off (Extent::kFileStart),
+// or at a fault (the reader is past its line).
+enum class HeaderEnd { kKey, kEnd, kCut, kFault };
+// Reads the header lines from the file's start into *header; the diagnostic
+// of a fault in *message.
+HeaderEnd ReadHeaderLines(LineReader& reader, Extent extent, FileHeader* header, std::string* message);
 
 }  // namespace winereg::internal

@@ -376,7 +376,7 @@ std::string Chain(int n) {
 // Whether every link key of a saved file holds its SymbolicLinkValue only
 // and has no subkeys.
 ::testing::AssertionResult LinksHoldNothingElse(const std::string& text) {
-  std::optional<winereg::Hive> hive = winereg::Parse(text, nullptr);
+  std::optional<winereg::Hive> hive = winereg::Parse(winereg::ParseInput::FromString(text));
   if (!hive) return ::testing::AssertionFailure() << "does not parse";
   std::vector<const winereg::Key*> pending{&hive->root};
   while (!pending.empty()) {

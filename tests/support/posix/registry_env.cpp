@@ -32,7 +32,8 @@ void RegistryEnv::FillValues(const std::string& path, int count) {
   (void)impl_->registry.RegCreateKeyExA(root_, path.c_str(), 0, nullptr, 0, 0x3F, nullptr, &key, nullptr);
   (void)impl_->registry.RegCloseKey(key);
   winereg::ParseError error;
-  std::optional<winereg::Hive> hive = winereg::Parse(impl_->prefix.Read("system.reg"), &error);
+  std::optional<winereg::Hive> hive =
+      winereg::Parse(winereg::ParseInput::FromString(impl_->prefix.Read("system.reg")), &error);
   winereg::Key* target = &hive->root;
   std::size_t start = 0;
   const std::u16string wide = plat::FromAnsi(path);
