@@ -198,15 +198,12 @@ ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::op
   constexpr std::string_view kServer = "server-";
   constexpr std::string_view kDeleted = " (deleted)";
   ServerScan found;
-  char link[48] = "/proc/";
-  constexpr std::size_t kPid = 6;  // where the pid goes in `link`
+  char link[48];
   while (const dirent* entry = ::readdir(proc)) {
     const char* name = entry->d_name;
     if (*name < '0' || *name > '9' || (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)) continue;
-    const std::size_t length = std::strlen(name);
-    if (length > 20 || std::strcmp(name, own) == 0) continue;
-    std::memcpy(link + kPid, name, length);
-    std::memcpy(link + kPid + length, "/cwd", 5);
+    if (std::strlen(name) > 20 || std::strcmp(name, own) == 0) continue;
+    std::snprintf(link, sizeof link, "/proc/%s/cwd", name);
     char cwd[4096];
     const ssize_t n = ::readlink(link, cwd, sizeof cwd - 1);
     if (n <= 0) continue;  // gone, or another user's
@@ -220,7 +217,7 @@ ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::op
     if (it == server_dirs.end()) continue;
     found.pid = static_cast<pid_t>(std::strtol(name, nullptr, 10));
     found.which = static_cast<std::size_t>(it - server_dirs.begin());
-    if (const pid_t holder = RunningServer(std::string(link, kPid + length + 4) + "/lock")) found.pid = holder;
+    if (const pid_t holder = RunningServer(std::string(link) + "/lock")) found.pid = holder;
     // <TMPDIR>/wine-XXXXXX/server-*: a server of another TMPDIR is stopped
     // with that one.
     const fs::path parent = fs::path(dir).parent_path();

@@ -23,7 +23,7 @@ constexpr char16_t kUserBranch[] = u"REGISTRY\\User\\S-1-5-21-0-0-0-1000";
 int Index(Root root) { return static_cast<int>(root); }
 
 // Keeps the first failure's status; every failure's message is told.
-void Combine(Status& into, Status status) {
+void Combine(Status& into, const Status& status) {
   if (status.ok()) return;
   if (!status.message.empty()) {
     into.message += (into.message.empty() ? "" : "\n") + status.message;
