@@ -2,7 +2,6 @@
 #include "wineprefix/errors.h"
 
 #include <cerrno>
-#include <cstdio>
 
 namespace wineprefix {
 
@@ -53,19 +52,6 @@ LONG StatusFromErrno(int error, ErrnoUse use) {
     default:
       return ERROR_WRITE_FAULT;
   }
-}
-
-}  // namespace wineprefix
-
-namespace wineprefix {
-
-LONG Report(const Status& status) {
-  if (!status.ok() && !status.message.empty()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", status.message.c_str());
-    std::fflush(stderr);
-  }
-  return status.code;
 }
 
 }  // namespace wineprefix

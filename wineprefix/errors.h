@@ -1,6 +1,6 @@
 // How the store reports a failure: a Win32 status and the one line that says
-// what failed, for the caller to print; and the one mapping of errno to
-// Win32 statuses.
+// what failed, for the caller to tell (the store never prints); and the one
+// mapping of errno to Win32 statuses.
 #pragma once
 
 #include <string>
@@ -22,14 +22,5 @@ enum class ErrnoUse {
 };
 
 [[nodiscard]] LONG StatusFromErrno(int error, ErrnoUse use);
-
-}  // namespace wineprefix
-
-namespace wineprefix {
-
-// For the caller at the edge, where diagnostics are printed: writes the
-// failure's message as one line on standard error (standard output flushed
-// first, so the two interleave as written) and gives its status.
-[[nodiscard]] LONG Report(const Status& status);
 
 }  // namespace wineprefix

@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -24,6 +26,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr auto kLockWait = std::chrono::seconds(60);
+
+std::atomic<std::uint64_t> scans{0};
 
 using internal::Resolved;
 
@@ -172,6 +176,7 @@ struct ServerScan {
 // the places Wine may keep them. A server found is named by the pid that
 // holds its lock when one does.
 ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::optional<fs::path>& own_base) {
+  scans.fetch_add(1, std::memory_order_relaxed);
   const std::string uid = std::to_string(::getuid());
   for (std::size_t i = 0; i < server_dirs.size(); ++i) {
     std::vector<fs::path> locks{fs::path("/tmp/.wine-" + uid) / server_dirs[i] / "lock",
@@ -187,26 +192,32 @@ ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::op
     if (proc != nullptr) ::closedir(proc);
     return {ERROR_LOCK_FAILED, 0, 0, {}};
   }
+  // Per entry, one readlink and no allocation; only a match costs more.
+  char own[24];
+  std::snprintf(own, sizeof own, "%ld", static_cast<long>(::getpid()));
+  constexpr std::string_view kServer = "server-";
+  constexpr std::string_view kDeleted = " (deleted)";
   ServerScan found;
+  char link[48];
   while (const dirent* entry = ::readdir(proc)) {
     const char* name = entry->d_name;
-    if (*name < '0' || *name > '9') continue;
-    const auto pid = static_cast<pid_t>(std::strtol(name, nullptr, 10));
-    if (pid == ::getpid()) continue;
-    const std::string base = std::string("/proc/") + name;
+    if (*name < '0' || *name > '9' || (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)) continue;
+    if (std::strlen(name) > 20 || std::strcmp(name, own) == 0) continue;
+    std::snprintf(link, sizeof link, "/proc/%s/cwd", name);
     char cwd[4096];
-    const ssize_t n = ::readlink((base + "/cwd").c_str(), cwd, sizeof cwd - 1);
+    const ssize_t n = ::readlink(link, cwd, sizeof cwd - 1);
     if (n <= 0) continue;  // gone, or another user's
     std::string_view dir(cwd, static_cast<std::size_t>(n));
-    constexpr std::string_view kDeleted = " (deleted)";
     if (dir.size() > kDeleted.size() && dir.substr(dir.size() - kDeleted.size()) == kDeleted) {
       dir.remove_suffix(kDeleted.size());
     }
-    const auto it = std::find(server_dirs.begin(), server_dirs.end(), dir.substr(dir.rfind('/') + 1));
+    const std::string_view last = dir.substr(dir.rfind('/') + 1);
+    if (last.substr(0, kServer.size()) != kServer) continue;
+    const auto it = std::find(server_dirs.begin(), server_dirs.end(), last);
     if (it == server_dirs.end()) continue;
-    found.pid = pid;
+    found.pid = static_cast<pid_t>(std::strtol(name, nullptr, 10));
     found.which = static_cast<std::size_t>(it - server_dirs.begin());
-    if (const pid_t holder = RunningServer(base + "/cwd/lock")) found.pid = holder;
+    if (const pid_t holder = RunningServer(std::string(link) + "/lock")) found.pid = holder;
     // <TMPDIR>/wine-XXXXXX/server-*: a server of another TMPDIR is stopped
     // with that one.
     const fs::path parent = fs::path(dir).parent_path();
@@ -260,6 +271,9 @@ Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
   // of it: a wineserver of that other prefix would save the file too.
   std::vector<std::pair<fs::path, struct stat>> dirs{{prefix, st}};
   for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
+    // A file that is no link lies in the prefix itself.
+    struct stat link_st {};
+    if (::lstat((prefix / name).c_str(), &link_st) != 0 || !S_ISLNK(link_st.st_mode)) continue;
     const std::optional<fs::path> target = Resolved(prefix / name);
     struct stat dir_st {};
     if (!target || ::stat(target->parent_path().c_str(), &dir_st) != 0) continue;
@@ -366,6 +380,8 @@ Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
   *out = std::move(lock);
   return Success();
 }
+
+std::uint64_t PrefixLock::Scans() { return scans.load(std::memory_order_relaxed); }
 
 Status PrefixLock::Recheck() const {
   if (!held()) return Success();

@@ -1,6 +1,7 @@
 // The locks that guard a prefix while the store works on it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ class PrefixLock {
   // guarded directories since Acquire.
   [[nodiscard]] Status Recheck() const;
   bool held() const { return !fds_.empty(); }
+  // How often this process has looked for running wineservers (Acquire's
+  // and Recheck's scans), for tests of the store's set-up rule.
+  static std::uint64_t Scans();
 
  private:
   std::vector<internal::Fd> fds_;            // directory locks, then the server lock

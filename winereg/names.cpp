@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <cwctype>
 #include <locale.h>
 #include <wctype.h>
@@ -80,6 +81,18 @@ int CompareAscii(std::string_view a, std::string_view b) {
     if (const int d = AsciiLower(a[i]) - AsciiLower(b[i]); d != 0) return d;
   }
   return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+std::u16string Utf16Text(const std::vector<BYTE>& data) {
+  std::u16string text(data.size() / 2, u'\0');
+  if (!text.empty()) std::memcpy(text.data(), data.data(), text.size() * 2);
+  return text;
+}
+
+std::vector<BYTE> Utf16Data(std::u16string_view text) {
+  std::vector<BYTE> data(text.size() * 2);
+  if (!text.empty()) std::memcpy(data.data(), text.data(), data.size());
+  return data;
 }
 
 }  // namespace winereg

@@ -2,7 +2,11 @@
 // unit by unit after lower-casing, a shorter prefix first.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "winereg/types.h"
 
 namespace winereg {
 
@@ -10,5 +14,10 @@ int CompareNames(std::u16string_view a, std::u16string_view b);
 bool SameName(std::u16string_view a, std::u16string_view b);
 // CompareNames for names of ASCII characters.
 int CompareAscii(std::string_view a, std::string_view b);
+
+// Value data as UTF-16 text (the units in the machine's order, an odd last
+// byte left out), and text as such data.
+std::u16string Utf16Text(const std::vector<BYTE>& data);
+std::vector<BYTE> Utf16Data(std::u16string_view text);
 
 }  // namespace winereg

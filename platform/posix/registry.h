@@ -1,37 +1,21 @@
 // The registry functions over a Wine prefix's registry files.
 //
 // HKEY_LOCAL_MACHINE is the prefix's system.reg, HKEY_CURRENT_USER its
-// user.reg; any other root is an invalid handle. Every call takes the
-// prefix's wineserver lock, loads the file when it changed, and saves a
-// change durably before it returns, but for keys that RegCreateKeyExA
-// creates: those are saved with the next change, or when a handle closes
-// (RegCloseKey then returns the save's status), or at the latest when the
-// object goes, the lock held until then. On a 64-bit prefix both roots are
-// seen as a 32-bit program sees them under Wine: a key with a Wow6432Node
-// child leads into that child (HKLM\Software\Classes\Wow6432Node, the shared
-// one, falls back on its parent for the keys it lacks). Key and value names
-// compare case-insensitively and keep the case they were created with;
-// strings cross in Windows-1252.
-//
-// Symbolic-link keys are followed as wineserver follows them: the
-// SymbolicLinkValue, of any type, read as UTF-16, names a key from
-// \REGISTRY; links on the way are followed in turn, 32 deep at most, and a
-// deeper chain or a loop fails with ERROR_INVALID_PARAMETER. Creating
-// through a link whose target lacks only its last key creates that key;
-// RegDeleteKeyA deletes a link's target. A target in neither file fails with
-// ERROR_NOT_SUPPORTED (50). A link key takes no value but a REG_LINK
-// SymbolicLinkValue (else ERROR_ACCESS_DENIED, as in wineserver) and never a
-// subkey: creating below one creates where it leads.
+// user.reg; any other root is an invalid handle. What a call does to them,
+// and when the prefix lock is held, is the store's (wineprefix/store.h):
+// every change is saved durably before the call returns, but for keys that
+// RegCreateKeyExA creates, saved with the next change, or when a handle
+// closes (RegCloseKey then returns the save's status), or at the latest when
+// the object goes. Here are the Win32 argument rules, the handles, strings
+// in Windows-1252 and the buffer rules of the "A" calls; a failure's
+// message goes to plat::Diagnostics once.
 #pragma once
 
 #include <filesystem>
 #include <map>
-#include <string>
-#include <vector>
 
-#include "wineprefix/hive_file.h"
-#include "wineprefix/lock.h"
 #include "platform/registry.h"
+#include "wineprefix/store.h"
 
 namespace plat::posix {
 
@@ -59,32 +43,17 @@ class PrefixRegistry final : public Registry {
   [[nodiscard]] LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) override;
   [[nodiscard]] LONG RegCloseKey(HKEY hKey) override;
 
-  const std::filesystem::path& prefix() const { return prefix_; }
+  const std::filesystem::path& prefix() const { return store_.prefix(); }
   // Saves the keys created since the last save, and lets the lock go.
   [[nodiscard]] LONG Flush();
 
  private:
-  enum HiveId { kMachine = 0, kUser = 1 };
-  // An open key: its hive and the stored names of the keys from the hive's
-  // root down to it.
-  struct OpenKey {
-    HiveId hive;
-    std::vector<std::u16string> path;
-  };
-  struct Session;
+  // The key a handle names; nullptr for none.
+  const wineprefix::KeyRef* Find(HKEY hKey) const;
+  LONG Open(HKEY hKey, const char* lpSubKey, const wineprefix::OpenMode& mode, HKEY* phkResult, DWORD* lpdwDisposition);
 
-  LONG Begin(HKEY hKey, bool writing, Session& session);
-  LONG Commit(Session& session);
-  void Defer(Session& session);
-  LONG Open(HKEY hKey, const char* lpSubKey, REGSAM samDesired, bool create, DWORD options, const char* lpClass,
-            HKEY* phkResult, DWORD* lpdwDisposition);
-  HKEY NewHandle(OpenKey key);
-
-  std::filesystem::path prefix_;
-  wineprefix::HiveFile files_[2];
-  std::map<HKEY, OpenKey> handles_;
-  bool deferred_[2] = {false, false};  // per file: created keys not saved yet
-  wineprefix::PrefixLock held_;        // while any are
+  wineprefix::Store store_;
+  std::map<HKEY, wineprefix::KeyRef> handles_;
   HKEY next_handle_ = 0x20;
 };
 

@@ -25,6 +25,7 @@
 #include "wineprefix/hive_file.h"
 #include "wineprefix/lock.h"
 #include "wineprefix/prefix.h"
+#include "tests/support/posix/report.h"
 #include "tests/support/posix/scoped_env.h"
 #include "tests/support/posix/temp_prefix.h"
 
@@ -32,8 +33,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using plat::LONG;
+using testenv::Report;
 using ::testing::HasSubstr;
-using wineprefix::Report;
 using winereg::Arch;
 
 using testenv::ScopedEnv;
