@@ -291,9 +291,10 @@ LONG PrefixRegistry::Session::Walk(const Elements& elements, bool create, bool m
   return status;
 }
 
-PrefixRegistry::PrefixRegistry(std::filesystem::path prefix)
+PrefixRegistry::PrefixRegistry(std::filesystem::path prefix, wineprefix::FileSystem& files)
     : prefix_(std::move(prefix)),
-      files_{HiveFile(prefix_ / "system.reg", kMachineBranch), HiveFile(prefix_ / "user.reg", kUserBranch)} {}
+      files_{HiveFile(prefix_ / "system.reg", kMachineBranch, files),
+             HiveFile(prefix_ / "user.reg", kUserBranch, files)} {}
 
 HKEY PrefixRegistry::NewHandle(OpenKey key) {
   while (handles_.count(next_handle_) != 0 || next_handle_ == 0 || (next_handle_ & 0x80000000U) != 0) {
