@@ -1,30 +1,37 @@
-// The file-system calls a save makes, as a facility: the real POSIX calls by
-// default, replaced through plat::ScopedUse<wineprefix::FileSystem> by tests
-// that inject failures. Each has the POSIX call's contract (-1 and errno on
-// failure).
+// The file-system calls a save makes, handed to the HiveFile that saves:
+// PosixFileSystem() is the real one; tests hand in one that fails some calls
+// and passes the rest on. Each call has its POSIX namesake's contract (the
+// same arguments; -1 and errno on failure).
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
-
-#include "platform/facility.h"
 
 namespace wineprefix {
 
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
+  // open(2): the temporary file (O_CREAT | O_EXCL) and the directory
+  // (O_DIRECTORY) a save flushes.
+  [[nodiscard]] virtual int Open(const char* path, int flags, mode_t mode) = 0;
+  [[nodiscard]] virtual int Stat(const char* path, struct stat* out) = 0;
+  [[nodiscard]] virtual int Fstat(int fd, struct stat* out) = 0;
+  [[nodiscard]] virtual int Fchmod(int fd, mode_t mode) = 0;
+  [[nodiscard]] virtual int Fchown(int fd, uid_t uid, gid_t gid) = 0;
+  [[nodiscard]] virtual int Link(const char* from, const char* to) = 0;
+  [[nodiscard]] virtual int Unlink(const char* path) = 0;
   [[nodiscard]] virtual ssize_t Write(int fd, const void* data, std::size_t size) = 0;
   [[nodiscard]] virtual int Fsync(int fd) = 0;
   [[nodiscard]] virtual int Rename(const char* from, const char* to) = 0;
   [[nodiscard]] virtual int Close(int fd) = 0;
+  // getrandom(2): the random part of a temporary or backup name.
+  [[nodiscard]] virtual ssize_t GetRandom(void* buffer, std::size_t size, unsigned int flags) = 0;
 };
 
-// The real calls, for decorators that fail some and pass the rest on.
+// The real calls; also what decorators that fail some calls pass the rest to.
 FileSystem& PosixFileSystem();
 
 }  // namespace wineprefix
-
-template <>
-wineprefix::FileSystem& plat::Backend<wineprefix::FileSystem>();

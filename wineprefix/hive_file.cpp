@@ -5,7 +5,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,10 +69,10 @@ class TextBuffer {
 
 // A fresh name of the pattern a save uses beside `file`:
 // ".<name>.skelvin-XXXXXX". Empty when no randomness is to be had.
-std::string TempName(const fs::path& file) {
+std::string TempName(FileSystem& files, const fs::path& file) {
   static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   unsigned char random[6];
-  if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return {};
+  if (files.GetRandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return {};
   std::string name = (file.parent_path() / ("." + file.filename().string() + ".skelvin-")).string();
   for (const unsigned char r : random) name += kLetters[r % (sizeof kLetters - 1)];
   return name;
@@ -81,11 +80,11 @@ std::string TempName(const fs::path& file) {
 
 // A new file of that pattern, created exclusively (never through a link);
 // `out` gets its name. -1 and errno on failure.
-int CreateTemp(const fs::path& file, std::string* out) {
+int CreateTemp(FileSystem& files, const fs::path& file, std::string* out) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = TempName(file);
+    std::string name = TempName(files, file);
     if (name.empty()) return -1;
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = files.Open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0 || errno != EEXIST) {
       if (fd >= 0) *out = std::move(name);
       return fd;
@@ -94,6 +93,24 @@ int CreateTemp(const fs::path& file, std::string* out) {
   errno = EEXIST;
   return -1;
 }
+
+// The temporary file's descriptor, closed through the save's file system
+// when it goes.
+class TempFd {
+ public:
+  TempFd(FileSystem& files, int fd) : files_(files), fd_(fd) {}
+  TempFd(const TempFd&) = delete;
+  TempFd& operator=(const TempFd&) = delete;
+  ~TempFd() {
+    // Only on the way out of a failed save: a failing close adds nothing.
+    if (fd_ >= 0) (void)files_.Close(fd_);
+  }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  FileSystem& files_;
+  int fd_;
+};
 
 // Marks a file as in use by this run for as long as `fd` stays open.
 void MarkOwned(int fd) {
@@ -149,7 +166,8 @@ fs::path SaveTarget(const fs::path& file) {
 
 }  // namespace
 
-HiveFile::HiveFile(fs::path file, std::u16string branch) : file_(std::move(file)), branch_(std::move(branch)) {}
+HiveFile::HiveFile(fs::path file, std::u16string branch, FileSystem& files)
+    : file_(std::move(file)), branch_(std::move(branch)), files_(&files) {}
 
 void HiveFile::Invalidate() {
   hive_.reset();
@@ -241,11 +259,11 @@ Status HiveFile::Save(const PrefixLock* lock) {
   SavedText text;
   winereg::Save(*hive_, &text);
 
-  FileSystem& files = plat::Use<FileSystem>();
+  FileSystem& files = *files_;
   const fs::path target = SaveTarget(file_);
 
   struct stat old {};
-  const bool existed = ::stat(target.c_str(), &old) == 0;
+  const bool existed = files.Stat(target.c_str(), &old) == 0;
   if (existed && !S_ISREG(old.st_mode)) {
     Invalidate();
     return Failure(ERROR_BADDB, file_.string() + ": not a regular file; a registry file must be one");
@@ -257,8 +275,8 @@ Status HiveFile::Save(const PrefixLock* lock) {
   const auto fail = [&](int error, const char* step, int fd) {
     // The save has failed already: a failing close has nothing to add.
     if (fd >= 0) (void)files.Close(fd);
-    if (!temp.empty()) ::unlink(temp.c_str());
-    if (!backup.empty()) ::unlink(backup.c_str());
+    if (!temp.empty()) (void)files.Unlink(temp.c_str());
+    if (!backup.empty()) (void)files.Unlink(backup.c_str());
     Invalidate();
     return Failure(StatusFromErrno(error, ErrnoUse::kSave),
                    file_.string() + ": cannot save the registry (" + step + "): " + std::strerror(error));
@@ -268,7 +286,7 @@ Status HiveFile::Save(const PrefixLock* lock) {
   RemoveLeftovers(target);
   // A file of its own, marked as this run's while it is open (where the
   // file system has such locks) so that no other run takes it for a leftover.
-  const int fd = CreateTemp(target, &temp);
+  const int fd = CreateTemp(files, target, &temp);
   if (fd < 0) return fail(errno, "create", -1);
   MarkOwned(fd);
   const mode_t mode = existed ? (old.st_mode & 07777) : (0666 & ~[] {
@@ -276,9 +294,9 @@ Status HiveFile::Save(const PrefixLock* lock) {
     ::umask(mask);
     return mask;
   }());
-  if (::fchmod(fd, mode) != 0) return fail(errno, "chmod", fd);
+  if (files.Fchmod(fd, mode) != 0) return fail(errno, "chmod", fd);
   if (existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+      files.Fchown(fd, old.st_uid, old.st_gid) != 0) {
     return fail(errno, "chown", fd);
   }
   // Large parts (the text kept from the file) go straight from where they
@@ -316,17 +334,17 @@ Status HiveFile::Save(const PrefixLock* lock) {
   if (write_error != 0) return fail(write_error, "write", fd);
   if (files.Fsync(fd) != 0) return fail(errno, "flush", fd);
   struct stat written {};
-  if (::fstat(fd, &written) != 0) return fail(errno, "stat", fd);
+  if (files.Fstat(fd, &written) != 0) return fail(errno, "stat", fd);
   // Open (and marked) until just before the rename.
-  internal::Fd temp_fd(fd);
+  TempFd temp_fd(files, fd);
 
   // The old file keeps a second name until the directory is flushed, so
   // that a failed flush can put it back (without hard links: no way back).
   if (existed) {
     for (int attempt = 0; attempt < 100 && backup.empty(); ++attempt) {
-      std::string name = TempName(target);
+      std::string name = TempName(files, target);
       if (name.empty()) break;
-      if (::link(target.c_str(), name.c_str()) == 0) {
+      if (files.Link(target.c_str(), name.c_str()) == 0) {
         backup = std::move(name);
       } else if (errno != EEXIST) {
         break;
@@ -335,8 +353,8 @@ Status HiveFile::Save(const PrefixLock* lock) {
   }
   if (lock != nullptr) {
     if (Status status = lock->Recheck(); !status.ok()) {
-      ::unlink(temp.c_str());
-      if (!backup.empty()) ::unlink(backup.c_str());
+      (void)files.Unlink(temp.c_str());
+      if (!backup.empty()) (void)files.Unlink(backup.c_str());
       Invalidate();
       return status;
     }
@@ -345,22 +363,23 @@ Status HiveFile::Save(const PrefixLock* lock) {
   if (files.Rename(temp.c_str(), target.c_str()) != 0) return fail(errno, "rename", -1);
   temp.clear();
   // The rename is durable once the directory is flushed.
-  const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dir_fd = files.Open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   const bool dir_synced = dir_fd >= 0 && files.Fsync(dir_fd) == 0;
   const int dir_error = errno;
-  if (dir_fd >= 0) ::close(dir_fd);
+  // Flushed or not, the directory has nothing more to say at its close.
+  if (dir_fd >= 0) (void)files.Close(dir_fd);
   if (!dir_synced) {
     if (!backup.empty()) {
       // Best effort: the save fails either way.
       (void)files.Rename(backup.c_str(), target.c_str());
     } else if (!existed) {
-      ::unlink(target.c_str());
+      (void)files.Unlink(target.c_str());
     }
     Invalidate();
     return Failure(StatusFromErrno(dir_error, ErrnoUse::kSave),
                    file_.string() + ": cannot flush the directory after saving: " + std::strerror(dir_error));
   }
-  if (!backup.empty()) ::unlink(backup.c_str());
+  if (!backup.empty()) (void)files.Unlink(backup.c_str());
   seen_ = Identity{written.st_dev, written.st_ino, written.st_size,
                    static_cast<std::int64_t>(written.st_mtim.tv_sec) * 1000000000 + written.st_mtim.tv_nsec};
   return Success();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "wineprefix/errors.h"
+#include "wineprefix/filesystem.h"
 #include "wineprefix/lock.h"
 #include "winereg/model.h"
 
@@ -22,7 +23,9 @@ class HiveFile {
   // Larger registry files are refused.
   static constexpr std::int64_t kMaxSize = std::int64_t{512} << 20;
 
-  HiveFile(std::filesystem::path file, std::u16string branch);
+  // The file's saves make their file-system calls through `files`, which
+  // must outlive this object.
+  HiveFile(std::filesystem::path file, std::u16string branch, FileSystem& files = PosixFileSystem());
 
   // The file's hive, reloaded when the file changed since it was last seen.
   // A missing file gives an empty hive (arch from `fresh_arch`). Anything
@@ -36,7 +39,6 @@ class HiveFile {
   // link is saved where it points. On failure the old file is unchanged, the
   // cached hive is dropped (the next Load rereads the file) and a Win32
   // status is returned. `lock`, when held, is rechecked before the rename.
-  // The file-system calls go through plat::Use<FileSystem>().
   [[nodiscard]] Status Save(const PrefixLock* lock = nullptr);
   // Forgets the cached hive.
   void Invalidate();
@@ -54,6 +56,7 @@ class HiveFile {
 
   std::filesystem::path file_;
   std::u16string branch_;
+  FileSystem* files_;
   std::optional<Hive> hive_;
   std::optional<Identity> seen_;  // nullopt: the file did not exist
 };

@@ -97,9 +97,10 @@ KeyRef Store::Transaction::Reached() const {
   return key;
 }
 
-Store::Store(std::filesystem::path prefix)
+Store::Store(std::filesystem::path prefix, FileSystem& files)
     : prefix_(std::move(prefix)),
-      files_{HiveFile(prefix_ / "system.reg", kMachineBranch), HiveFile(prefix_ / "user.reg", kUserBranch)} {}
+      files_{HiveFile(prefix_ / "system.reg", kMachineBranch, files),
+             HiveFile(prefix_ / "user.reg", kUserBranch, files)} {}
 
 Store::~Store() { (void)Flush(); }
 

@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "wineprefix/errors.h"
+#include "wineprefix/filesystem.h"
 #include "wineprefix/hive_file.h"
 #include "wineprefix/lock.h"
 
@@ -67,8 +68,9 @@ struct OpenMode {
 class Store {
  public:
   // An empty `prefix` (Wine would refuse the environment's): every call that
-  // reaches the files fails with ERROR_BAD_PATHNAME, saying why.
-  explicit Store(std::filesystem::path prefix);
+  // reaches the files fails with ERROR_BAD_PATHNAME, saying why. Saves make
+  // their file-system calls through `files`.
+  explicit Store(std::filesystem::path prefix, FileSystem& files = PosixFileSystem());
   // Saves what is left; a failure has no one to go to (Flush first for it).
   ~Store();
   Store(const Store&) = delete;

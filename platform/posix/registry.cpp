@@ -60,7 +60,8 @@ LONG CopyData(DWORD type, const std::vector<BYTE>& data, BYTE* out, DWORD room) 
 
 }  // namespace
 
-PrefixRegistry::PrefixRegistry(std::filesystem::path prefix) : store_(std::move(prefix)) {}
+PrefixRegistry::PrefixRegistry(std::filesystem::path prefix, wineprefix::FileSystem& files)
+    : store_(std::move(prefix), files) {}
 
 // A failing save was told through Diagnostics; a destructor has no one to return it to.
 PrefixRegistry::~PrefixRegistry() { (void)Flush(); }

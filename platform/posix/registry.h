@@ -22,8 +22,9 @@ namespace plat::posix {
 class PrefixRegistry final : public Registry {
  public:
   // An empty `prefix` (Wine would refuse the environment's): every call that
-  // reaches the files fails with ERROR_BAD_PATHNAME, saying why.
-  explicit PrefixRegistry(std::filesystem::path prefix);
+  // reaches the files fails with ERROR_BAD_PATHNAME, saying why. Saves make
+  // their file-system calls through `files`.
+  explicit PrefixRegistry(std::filesystem::path prefix, wineprefix::FileSystem& files = wineprefix::PosixFileSystem());
   ~PrefixRegistry() override;
   PrefixRegistry(const PrefixRegistry&) = delete;
   PrefixRegistry& operator=(const PrefixRegistry&) = delete;

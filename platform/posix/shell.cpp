@@ -1,12 +1,13 @@
 // File lookup and program start over a Wine prefix.
 //
-// FindFile resolves a Windows path through the prefix's drive mapping (as
-// PrefixFileInput does: dosdevices/<drive>: and names compared without
-// regard to case) and accepts a regular file; hidden or system attributes do
-// not exist there. StartProcess starts a Windows program with `wine` from
-// PATH in the prefix of DefaultPrefix(), detached: in a session of its own,
-// standard input and output on /dev/null, not waited for. Wine opens the
-// program's windows in the normal state, the only state asked for here.
+// FindFile resolves a Windows path through the prefix's drive mapping
+// (wineprefix/drive.h, as PrefixFileInput does: dosdevices/<drive>: and names
+// compared without regard to case) and accepts a regular file; hidden or
+// system attributes do not exist there. StartProcess starts a Windows
+// program with `wine` from PATH in the prefix of DefaultPrefix(), detached:
+// in a session of its own, standard input and output on /dev/null, not
+// waited for. Wine opens the program's windows in the normal state, the only
+// state asked for here.
 // The program must exist before anything starts, found as Windows finds it
 // (with ".exe" tried first when its name has no extension): a drive path in
 // the prefix; a plain name in this program's folder, the current folder,
@@ -15,7 +16,6 @@
 // match without regard to case, as Wine matches them. A program found by
 // search is handed to wine by the path found. Without `wine` nothing is
 // started.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,14 +24,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/codepage.h"
+#include "wineprefix/drive.h"
 #include "wineprefix/prefix.h"
-#include "platform/posix/textfile.h"
 #include "platform/shell.h"
 #include "platform/utf8.h"
 
@@ -55,62 +53,12 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 // own folder and the current folder have not got it.
 constexpr const char* kSystemFolders[] = {"C:\\windows\\system32", "C:\\windows\\system", "C:\\windows"};
 
-// Upper case of the letters of Windows-1252, by code.
-unsigned char FoldCase(unsigned char c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<unsigned char>(c - 0x20);
-  switch (c) {
-    case 0x9A:
-      return 0x8A;
-    case 0x9C:
-      return 0x8C;
-    case 0x9E:
-      return 0x8E;
-    case 0xFF:
-      return 0x9F;
-    default:
-      return c;
-  }
-}
-
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
-// A name that a Windows file can have (ANSI).
-bool IsValidName(const std::string& name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  for (const char c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*\\/").find(c) != std::string_view::npos) {
-      return false;
-    }
-  }
-  return true;
-}
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
 // The entry of the host folder `dir` that the Windows name `name` (ANSI)
-// names: the name itself, else the first entry equal to it without regard to
-// case. Empty when there is none.
+// names, as on a drive of the prefix. Empty when there is none.
 fs::path FindInHostFolder(const fs::path& dir, const std::string& name) {
-  if (!IsValidName(name)) return {};
-  fs::path exact = dir / ToUtf8(FromAnsi(name));
-  struct stat st {};
-  if (::stat(exact.c_str(), &st) == 0) return exact;
-  std::unique_ptr<DIR, DirCloser> stream(::opendir(dir.c_str()));
-  if (!stream) return {};
-  while (const dirent* entry = ::readdir(stream.get())) {
-    const std::string entry_name = entry->d_name;
-    if (entry_name == "." || entry_name == "..") continue;
-    if (SameNameIgnoringCase(ToAnsi(FromUtf8(entry_name)), name)) return dir / entry_name;
-  }
-  return {};
+  fs::path found;
+  if (wineprefix::FindInFolder(dir, FromAnsi(name), &found) != ERROR_SUCCESS) return {};
+  return found;
 }
 
 bool HasExtension(const std::string& path) {
@@ -224,7 +172,7 @@ class PrefixShell final : public Shell {
     lpFound->clear();
     if (lpFileName == nullptr) return ERROR_INVALID_PARAMETER;
     fs::path host;
-    const LONG status = PrefixFileInput().Resolve(lpFileName, &host);
+    const LONG status = wineprefix::ResolveDrivePath(wineprefix::DefaultPrefix(), FromAnsi(lpFileName), &host);
     if (status != ERROR_SUCCESS) return status == ERROR_PATH_NOT_FOUND ? status : ERROR_FILE_NOT_FOUND;
     if (!IsRegularFile(host)) return ERROR_FILE_NOT_FOUND;
     *lpFound = ToAnsi(FromUtf8(host.filename().string()));

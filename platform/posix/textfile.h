@@ -1,11 +1,6 @@
-// Files of a Wine prefix's drives, as a Windows program under Wine sees them.
-//
-// A path "X:\a\b" is the prefix's dosdevices/x: (for C: normally a link to
-// ../drive_c) followed by the components a and b. Each component is looked
-// up as Wine does: the name as given first, then a scan of the directory for
-// a name equal to it without regard to case (ASCII and the letters of
-// Windows-1252). "." components are dropped and ".." goes up one level;
-// 8.3 short names are not recognised. Only regular files open.
+// Files of a Wine prefix's drives, as a Windows program under Wine sees them:
+// paths are looked up as wineprefix/drive.h says (dosdevices/<drive>:, names
+// without regard to case). Only regular files open.
 #pragma once
 
 #include <filesystem>

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/facility.h"
+#include "tests/support/posix/forwarding_files.h"
 #include "tests/support/posix/temp_prefix.h"
 #include "wineprefix/filesystem.h"
 #include "wineprefix/lock.h"
@@ -150,19 +151,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The real file-system calls of a save; each rename records how many
 // wineserver scans the process had made when it came.
-class RenameWatch final : public wineprefix::FileSystem {
+class RenameWatch final : public testenv::ForwardingFileSystem {
  public:
   std::vector<std::uint64_t> scans_at_rename;
 
-  ssize_t Write(int fd, const void* data, size_t size) override {
-    return wineprefix::PosixFileSystem().Write(fd, data, size);
-  }
-  int Fsync(int fd) override { return wineprefix::PosixFileSystem().Fsync(fd); }
   int Rename(const char* from, const char* to) override {
     scans_at_rename.push_back(wineprefix::PrefixLock::Scans());
-    return wineprefix::PosixFileSystem().Rename(from, to);
+    return ForwardingFileSystem::Rename(from, to);
   }
-  int Close(int fd) override { return wineprefix::PosixFileSystem().Close(fd); }
 };
 
 // What one call set up.
@@ -213,8 +209,7 @@ class SetUpRule : public ::testing::Test {
   const KeyRef kMachine{Root::kMachine, {}};
   testenv::TempPrefix prefix_;
   RenameWatch watch_;
-  plat::ScopedUse<wineprefix::FileSystem> installed_{watch_};
-  Store store_{prefix_.path()};
+  Store store_{prefix_.path(), watch_};
 };
 
 // The patch's calls: create, set, close, create (opens), set, close.

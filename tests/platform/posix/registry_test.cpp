@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/facility.h"
 #include "platform/posix/registry.h"
+#include "tests/support/posix/forwarding_files.h"
 #include "tests/support/posix/temp_prefix.h"
 #include "tests/support/scripted.h"
 #include "wineprefix/filesystem.h"
@@ -38,6 +38,32 @@ using ::testing::HasSubstr;
 
 constexpr char kHeader32[] = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win32\n";
 constexpr char kHeader64[] = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n";
+
+// The real file-system calls of a save, those of the kind named `failing`
+// failing with `error`; renames that go through are counted.
+class FaultyFileSystem final : public testenv::ForwardingFileSystem {
+ public:
+  const char* failing = "";
+  int error = 0;
+  int renames = 0;
+
+  ssize_t Write(int fd, const void* data, size_t size) override {
+    return Fails("write") ? -1 : ForwardingFileSystem::Write(fd, data, size);
+  }
+  int Fsync(int fd) override { return Fails("fsync") ? -1 : ForwardingFileSystem::Fsync(fd); }
+  int Rename(const char* from, const char* to) override {
+    if (Fails("rename")) return -1;
+    ++renames;
+    return ForwardingFileSystem::Rename(from, to);
+  }
+
+ private:
+  bool Fails(const char* step) const {
+    if (std::strcmp(step, failing) != 0) return false;
+    errno = error;
+    return true;
+  }
+};
 
 class PrefixRegistryTest : public ::testing::Test {
  protected:
@@ -58,7 +84,10 @@ class PrefixRegistryTest : public ::testing::Test {
   std::string File() const { return prefix_.Read("system.reg"); }
 
   testenv::TempPrefix prefix_;
-  plat::posix::PrefixRegistry reg_{prefix_.path()};
+  // The registry's saves go through it: the real calls until a test sets a
+  // kind of call failing.
+  FaultyFileSystem files_;
+  plat::posix::PrefixRegistry reg_{prefix_.path(), files_};
 };
 
 TEST_F(PrefixRegistryTest, InvalidRootsAndArgumentsGiveWin32Statuses) {
@@ -701,33 +730,6 @@ struct FsFault {
   LONG status;
 };
 
-// The real file-system calls of a save, the one named `failing` failing
-// with `error`; renames that go through are counted.
-class FaultyFileSystem final : public wineprefix::FileSystem {
- public:
-  const char* failing = "";
-  int error = 0;
-  int renames = 0;
-
-  ssize_t Write(int fd, const void* data, size_t size) override {
-    return Fails("write") ? -1 : wineprefix::PosixFileSystem().Write(fd, data, size);
-  }
-  int Fsync(int fd) override { return Fails("fsync") ? -1 : wineprefix::PosixFileSystem().Fsync(fd); }
-  int Rename(const char* from, const char* to) override {
-    if (Fails("rename")) return -1;
-    ++renames;
-    return wineprefix::PosixFileSystem().Rename(from, to);
-  }
-  int Close(int fd) override { return wineprefix::PosixFileSystem().Close(fd); }
-
- private:
-  bool Fails(const char* step) const {
-    if (std::strcmp(step, failing) != 0) return false;
-    errno = error;
-    return true;
-  }
-};
-
 class PersistenceFailure : public PrefixRegistryTest, public ::testing::WithParamInterface<FsFault> {
  protected:
   void SetUp() override {
@@ -735,15 +737,12 @@ class PersistenceFailure : public PrefixRegistryTest, public ::testing::WithPara
     ASSERT_EQ(SetDword(key, "Old", 1), plat::ERROR_SUCCESS);
     (void)reg_.RegCloseKey(key);
     before_ = File();
-    faulty_.failing = GetParam().step;
-    faulty_.error = GetParam().error;
-    installed_.emplace(faulty_);
+    files_.failing = GetParam().step;
+    files_.error = GetParam().error;
   }
-  void TearDown() override { installed_.reset(); }
+  void TearDown() override { files_.failing = ""; }
 
   std::string before_;
-  FaultyFileSystem faulty_;
-  std::optional<plat::ScopedUse<wineprefix::FileSystem>> installed_;
 };
 
 TEST_P(PersistenceFailure, LeavesTheOldFileAndReportsAFailureStatus) {
@@ -776,8 +775,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, PersistenceFailure,
 // closes: a patch-like create, set, close makes one save, not two.
 class DeferredCreation : public PrefixRegistryTest {
  protected:
-  FaultyFileSystem counting_;
-  plat::ScopedUse<wineprefix::FileSystem> installed_{counting_};
+  FaultyFileSystem& counting_ = files_;
   const int& renames_ = counting_.renames;
 };
 

@@ -1,0 +1,87 @@
+// UTF-8 <-> UTF-16 for the host's own text (terminal, diagnostics, paths),
+// shared by the seam and the prefix library. Unpaired surrogates and invalid
+// UTF-8 become U+FFFD.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vocab {
+
+inline std::string ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+inline std::u16string FromUtf8(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    char32_t c = 0xFFFD;
+    std::size_t extra = 0;
+    char32_t min = 0;
+    if (b < 0x80) {
+      c = b;
+    } else if ((b & 0xE0) == 0xC0) {
+      c = b & 0x1F, extra = 1, min = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+      c = b & 0x0F, extra = 2, min = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+      c = b & 0x07, extra = 3, min = 0x10000;
+    }
+    std::size_t used = 1;
+    if (b >= 0x80) {
+      bool ok = extra != 0;
+      for (std::size_t k = 1; ok && k <= extra; ++k) {
+        if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+          ok = false;
+        } else {
+          c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+      }
+      if (ok && c >= min && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
+        used = 1 + extra;
+      } else {
+        c = 0xFFFD;
+      }
+    }
+    i += used;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace vocab
