@@ -125,7 +125,8 @@ std::size_t KeptValues::QuickValue(std::size_t begin, int* continuations) {
     }
   }
   // Data that Save writes as a string or a dword instead.
-  if ((type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) && size >= 2 && size % 2 == 0 && last_two == 0) {
+  if ((type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) && size >= 2 && size % 2 == 0 &&
+      last_two == 0) {
     return npos;
   }
   if (type == REG_DWORD && size == 4) return npos;
