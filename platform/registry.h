@@ -15,6 +15,22 @@
 
 namespace plat {
 
+using vocab::IsStringType;
+using vocab::kMaxAnsiPathLength;
+using vocab::kMaxKeyElementLength;
+using vocab::kMaxKeyNameLength;
+using vocab::kMaxLinkDepth;
+using vocab::kMaxValueNameLength;
+using vocab::REG_BINARY;
+using vocab::REG_DWORD;
+using vocab::REG_DWORD_BIG_ENDIAN;
+using vocab::REG_EXPAND_SZ;
+using vocab::REG_LINK;
+using vocab::REG_MULTI_SZ;
+using vocab::REG_NONE;
+using vocab::REG_QWORD;
+using vocab::REG_SZ;
+
 inline constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000U;
 inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001U;
 inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002U;
