@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "wineprefix/filesystem.h"
+#include "wineprefix/internal/names.h"
 #include "winereg/reader.h"
 #include "winereg/writer.h"
 
@@ -191,9 +192,9 @@ Status HiveFile::Load(Hive** out, Arch fresh_arch) {
       hive_.emplace();
       hive_->branch = branch_;
       hive_->arch = fresh_arch;
-      if (fresh_arch == Arch::kWin64 && branch_ == u"REGISTRY\\Machine") {
+      if (fresh_arch == Arch::kWin64 && branch_ == internal::kMachineBranch) {
         // Where a 64-bit prefix keeps the 32-bit view of Software.
-        hive_->root.AddSubkey(u"Software", CurrentFileTime()).AddSubkey(u"Wow6432Node", CurrentFileTime());
+        hive_->root.AddSubkey(u"Software", CurrentFileTime()).AddSubkey(internal::kWowNode, CurrentFileTime());
       }
       seen_.reset();
     }

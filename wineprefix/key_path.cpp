@@ -3,20 +3,20 @@
 #include <algorithm>
 #include <utility>
 
+#include "wineprefix/internal/names.h"
 #include "wineprefix/internal/transaction.h"
 
 namespace wineprefix {
 
+using internal::kLinkValue;
+using internal::kUserSid;
+using internal::kWowNode;
 using winereg::CurrentFileTime;
 using winereg::Key;
 using winereg::SameName;
 using winereg::Value;
 
 namespace {
-
-constexpr char16_t kWowNode[] = u"Wow6432Node";
-constexpr char16_t kLinkValue[] = u"SymbolicLinkValue";
-constexpr char16_t kUserSid[] = u"S-1-5-21-0-0-0-1000";
 
 bool IsWowNode(std::u16string_view name) { return SameName(name, kWowNode); }
 

@@ -3,11 +3,15 @@
 
 #include <utility>
 
+#include "wineprefix/internal/names.h"
 #include "wineprefix/internal/transaction.h"
 #include "wineprefix/prefix.h"
 
 namespace wineprefix {
 
+using internal::kLinkValue;
+using internal::kMachineBranch;
+using internal::kUserBranch;
 using winereg::CurrentFileTime;
 using winereg::Hive;
 using winereg::Key;
@@ -15,10 +19,6 @@ using winereg::SameName;
 using winereg::Value;
 
 namespace {
-
-constexpr char16_t kLinkValue[] = u"SymbolicLinkValue";
-constexpr char16_t kMachineBranch[] = u"REGISTRY\\Machine";
-constexpr char16_t kUserBranch[] = u"REGISTRY\\User\\S-1-5-21-0-0-0-1000";
 
 int Index(Root root) { return static_cast<int>(root); }
 

@@ -45,16 +45,11 @@ std::vector<BYTE> AnsiData(Value& value) {
 // Copies data as RegQueryValueExA/RegEnumValueA do: ERROR_MORE_DATA when it
 // does not fit, and a NUL after unterminated text when there is room.
 LONG CopyData(DWORD type, const std::vector<BYTE>& data, BYTE* out, DWORD room) {
-  if (out == nullptr) return ERROR_SUCCESS;
-  if (IsStringType(type)) {
-    if (data.empty()) return ERROR_SUCCESS;
-    if (data.size() > room) return ERROR_MORE_DATA;
-    std::memcpy(out, data.data(), data.size());
-    if (data.size() < room && data.back() != 0) out[data.size()] = 0;
-    return ERROR_SUCCESS;
-  }
+  const bool text = IsStringType(type);
+  if (out == nullptr || (text && data.empty())) return ERROR_SUCCESS;
   if (data.size() > room) return ERROR_MORE_DATA;
   if (!data.empty()) std::memcpy(out, data.data(), data.size());
+  if (text && data.size() < room && data.back() != 0) out[data.size()] = 0;
   return ERROR_SUCCESS;
 }
 
