@@ -69,6 +69,9 @@ class Registry {
                                              DWORD dwOptions, REGSAM samDesired,
                                              const SECURITY_ATTRIBUTES* lpSecurityAttributes, HKEY* phkResult,
                                              DWORD* lpdwDisposition) = 0;
+  // A string type (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) whose last counted
+  // byte is not NUL while lpData[cbData] is gets that NUL stored too, as
+  // Windows does; so lpData must then be readable one byte past the count.
   [[nodiscard]] virtual LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dwType,
                                             const BYTE* lpData, DWORD cbData) = 0;
   [[nodiscard]] virtual LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType,

@@ -120,6 +120,9 @@ LONG PrefixRegistry::RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Rese
 LONG PrefixRegistry::RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD /*Reserved*/, DWORD dwType,
                                     const BYTE* lpData, DWORD cbData) {
   if (lpData == nullptr && cbData != 0) return ERROR_NOACCESS;
+  // As Windows does: a string counted without its terminating NUL, while the
+  // byte after the count is one, is stored with it (that byte is read).
+  if (IsStringType(dwType) && cbData != 0 && lpData[cbData - 1] != 0 && lpData[cbData] == 0) ++cbData;
   std::vector<BYTE> data;
   if (IsStringType(dwType)) {
     // Stored as UTF-16: each byte of the ANSI text becomes one unit.
