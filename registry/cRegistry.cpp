@@ -252,9 +252,10 @@ std::int16_t cRegistry::EnsureKeyExists(std::int32_t& root, std::u16string& path
   path = plat::FromAnsi(ansi);
   plat::UniqueHKey key;
   if (CreateForWrite(root, ansi, key) != plat::ERROR_SUCCESS) return 0;
-  // A registry may save a new key only once its handle is closed: a close
-  // that fails leaves no key, and CreateKey answers False.
-  return key.Close() == plat::ERROR_SUCCESS ? -1 : 0;
+  if (key.Close() == plat::ERROR_SUCCESS) return -1;
+  // A failed close may have kept the key (Windows) or not (a registry that
+  // saves a new key at its close): the answer is whether it is there now.
+  return KeyIsPresent(root, path);
 }
 
 void cRegistry::RaiseWriteFailure(const std::u16string& value) const {

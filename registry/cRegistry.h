@@ -85,9 +85,10 @@ class cRegistry {
   // Lists the names of the key's subkeys in index order, as EnumerateValues.
   void EnumerateSections(std::vector<std::u16string>& sSect, std::int16_t& iSectCount);
   // Creates every missing component of SectionKey under ClassKey; True (-1)
-  // when the key exists afterwards. A failed close of the new key answers
-  // False: a registry that saves a new key when its handle closes (the native
-  // one) has not made it. SectionKey becomes its ANSI round trip.
+  // when the key exists afterwards. When the close of the new key fails the
+  // key is looked for again: Windows keeps it, a registry that saves a new key
+  // at its close (the native one) may not have. SectionKey becomes its ANSI
+  // round trip.
   std::int16_t CreateKey();
 
  private:
