@@ -154,8 +154,9 @@ Status CheckWineArch(const fs::path& prefix, Arch system_arch) {
   return Success();
 }
 
-Status EnsurePrefixDirectory(const fs::path& prefix) {
-  if (::mkdir(prefix.c_str(), 0777) == 0 || errno == EEXIST) return Success();
+Status EnsurePrefixDirectory(const fs::path& prefix, bool* created) {
+  *created = ::mkdir(prefix.c_str(), 0777) == 0;
+  if (*created || errno == EEXIST) return Success();
   const int error = errno;
   return Failure(StatusFromErrno(error, ErrnoUse::kSave),
                  prefix.string() + ": cannot create the prefix directory: " + std::strerror(error));

@@ -31,7 +31,8 @@ std::filesystem::path DefaultPrefix();
 // of the loaded system.reg (no #arch: win32), as Wine refuses such a run.
 [[nodiscard]] Status CheckWineArch(const std::filesystem::path& prefix, Arch system_arch);
 
-// Creates the prefix directory (0777 less the umask) when it is missing.
-[[nodiscard]] Status EnsurePrefixDirectory(const std::filesystem::path& prefix);
+// Creates the prefix directory (0777 less the umask) when it is missing;
+// `*created` says whether this call made it.
+[[nodiscard]] Status EnsurePrefixDirectory(const std::filesystem::path& prefix, bool* created);
 
 }  // namespace wineprefix

@@ -55,7 +55,9 @@ Status Store::Transaction::Begin(const KeyRef& from, bool writing) {
     return status.ok() ? Failure(ERROR_PATH_NOT_FOUND) : Failure(ERROR_BAD_PATHNAME, std::move(status.message));
   }
   if (writing) {
-    if (Status status = EnsurePrefixDirectory(prefix); !status.ok()) return status;
+    bool created = false;
+    if (Status status = EnsurePrefixDirectory(prefix, &created); !status.ok()) return status;
+    store_.created_prefix_ = store_.created_prefix_ || created;
   }
   if (!store_.lock_.held()) {
     if (Status status = PrefixLock::Acquire(prefix, &store_.lock_); !status.ok()) return status;

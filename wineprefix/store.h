@@ -36,6 +36,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <utility>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -102,6 +103,9 @@ class Store {
   [[nodiscard]] Status Flush();
 
   const std::filesystem::path& prefix() const { return prefix_; }
+  // True once after a call made the prefix directory itself (the caller
+  // tells the user, as Wine does when it makes one).
+  [[nodiscard]] bool TakeCreatedPrefix() { return std::exchange(created_prefix_, false); }
 
   // What the calls so far have set up, for tests of the set-up rule.
   struct SetUps {
@@ -123,6 +127,7 @@ class Store {
   int open_keys_ = 0;
   PrefixLock lock_;  // while deferred_ or open_keys_ need it, and during a call
   SetUps set_ups_;
+  bool created_prefix_ = false;
 };
 
 }  // namespace wineprefix

@@ -4,13 +4,15 @@
 
 #include <cstdio>
 
+#include "platform/posix/output.h"
+
 namespace plat {
 namespace {
 
 class StandardError final : public Diagnostics {
  public:
   void Diagnose(std::string_view line) override {
-    std::fflush(stdout);
+    posix::WriteOutput({});  // what the run said so far comes first
     std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
     std::fflush(stderr);
   }

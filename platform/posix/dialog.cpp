@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/dialog.h"
+#include "platform/posix/output.h"
 #include "platform/utf8.h"
 
 namespace plat {
@@ -213,8 +214,7 @@ class TerminalToolkit final : public DialogToolkit {
     const bool was_shown = std::find(shown_order_.begin(), shown_order_.end(), id) != shown_order_.end();
     shown_order_.erase(std::remove(shown_order_.begin(), shown_order_.end(), id), shown_order_.end());
     if (was_shown) {
-      std::fputs("\n", stdout);
-      std::fflush(stdout);
+      posix::WriteOutput("\n");
       if (!shown_order_.empty()) Draw(forms_.at(shown_order_.back()));
     }
   }
@@ -335,8 +335,7 @@ class TerminalToolkit final : public DialogToolkit {
     out += ToUtf8(top) + "\n";
     for (const std::u16string& row : client.rows()) out += "|" + ToUtf8(row) + "|\n";
     out += "+" + std::string(static_cast<std::size_t>(columns), '-') + "+\n";
-    std::fputs(out.c_str(), stdout);
-    std::fflush(stdout);
+    posix::WriteOutput(out);
   }
 
   std::map<FormId, Form> forms_;

@@ -5,10 +5,13 @@
 
 #include "platform/app.h"
 #include "platform/msgbox.h"
+#include "platform/posix/output.h"
 #include "platform/utf8.h"
 
 namespace plat {
 namespace {
+
+using posix::WriteOutput;
 
 // A lone CR (the Windows message box's line break) becomes a line feed.
 std::string TerminalText(const char16_t* text) {
@@ -44,15 +47,12 @@ class TerminalMsgBox final : public MsgBox {
  public:
   [[nodiscard]] int MessageBoxW(HWND, const char16_t* lpText, const char16_t* lpCaption, UINT uType) override {
     const std::string caption = TerminalText(lpCaption != nullptr ? lpCaption : App().Title.c_str());
-    std::printf("\n[ %s ]\n%s%s\n\n[ OK ] press Enter ", caption.c_str(), IconMark(uType),
-                TerminalText(lpText).c_str());
-    std::fflush(stdout);
+    WriteOutput("\n[ " + caption + " ]\n" + IconMark(uType) + TerminalText(lpText) + "\n\n[ OK ] press Enter ");
     // Enter closes the box; end of input counts as closing its window.
     int c = 0;
     while ((c = std::getchar()) != EOF && c != '\n') {
     }
-    std::printf("\n");
-    std::fflush(stdout);
+    WriteOutput("\n");
     return IDOK;
   }
 };

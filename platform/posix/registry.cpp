@@ -9,8 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/app.h"
 #include "platform/codepage.h"
 #include "platform/diagnostics.h"
+#include "platform/utf8.h"
 #include "wineprefix/prefix.h"
 
 namespace plat::posix {
@@ -24,13 +26,6 @@ namespace {
 
 const KeyRef kMachine{Root::kMachine, {}};
 const KeyRef kUser{Root::kUser, {}};
-
-// The one place a store's failure becomes the call's status: its message
-// is told once.
-LONG Deliver(const wineprefix::Status& status) {
-  if (!status.ok() && !status.message.empty()) Use<Diagnostics>().Diagnose(status.message);
-  return status.code;
-}
 
 std::u16string Widen(const char* ansi) { return ansi != nullptr ? FromAnsi(ansi) : std::u16string(); }
 
@@ -60,6 +55,17 @@ PrefixRegistry::PrefixRegistry(std::filesystem::path prefix, wineprefix::FileSys
 
 // A failing save was told through Diagnostics; a destructor has no one to return it to.
 PrefixRegistry::~PrefixRegistry() { (void)Flush(); }
+
+// The one place a store's answer becomes the call's status: a failure's
+// message is told once, and so is a prefix made by the call, as Wine tells it.
+LONG PrefixRegistry::Deliver(const wineprefix::Status& status) {
+  if (store_.TakeCreatedPrefix()) {
+    Use<Diagnostics>().Diagnose(ToUtf8(App().EXEName) + ": created the configuration directory '" +
+                                store_.prefix().string() + "'");
+  }
+  if (!status.ok() && !status.message.empty()) Use<Diagnostics>().Diagnose(status.message);
+  return status.code;
+}
 
 LONG PrefixRegistry::Flush() { return Deliver(store_.Flush()); }
 

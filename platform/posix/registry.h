@@ -49,6 +49,7 @@ class PrefixRegistry final : public Registry {
   [[nodiscard]] LONG Flush();
 
  private:
+  [[nodiscard]] LONG Deliver(const wineprefix::Status& status);
   // The key a handle names; nullptr for none.
   const wineprefix::KeyRef* Find(HKEY hKey) const;
   LONG Open(HKEY hKey, const char* lpSubKey, const wineprefix::OpenMode& mode, HKEY* phkResult, DWORD* lpdwDisposition);

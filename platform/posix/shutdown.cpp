@@ -1,11 +1,14 @@
 // Restart and shutdown requests, reported on standard output and never
 // carried out.
-#include <cstdio>
+#include <string>
 
 #include "platform/exitwindows.h"
+#include "platform/posix/output.h"
 
 namespace plat {
 namespace {
+
+using posix::WriteOutput;
 
 const char* RequestName(UINT flags) {
   if ((flags & EWX_REBOOT) != 0) return "EWX_REBOOT";
@@ -17,9 +20,8 @@ const char* RequestName(UINT flags) {
 class ReportedShutdown final : public Shutdown {
  public:
   [[nodiscard]] BOOL ExitWindowsEx(UINT uFlags, DWORD dwReserved) override {
-    std::printf("ExitWindowsEx: %s requested (uFlags %u, dwReserved %d); this host is not restarted\n",
-                RequestName(uFlags), uFlags, static_cast<int>(dwReserved));
-    std::fflush(stdout);
+    WriteOutput(std::string("ExitWindowsEx: ") + RequestName(uFlags) + " requested (uFlags " + std::to_string(uFlags) +
+                ", dwReserved " + std::to_string(static_cast<int>(dwReserved)) + "); this host is not restarted\n");
     return TRUE;
   }
 };

@@ -2,6 +2,8 @@
 #include "platform/unhandled.h"
 
 #include <cstdio>
+
+#include "platform/posix/output.h"
 #include <string>
 
 #include "platform/error.h"
@@ -10,7 +12,7 @@
 namespace plat {
 
 void ReportUnhandled(std::int32_t number, const std::u16string& description) {
-  std::fflush(stdout);
+  posix::WriteOutput({});  // what the run said so far comes first
   const std::string text = "Run-time error '" + ToUtf8(Decimal(number)) + "':\n\n" + ToUtf8(description) + "\n";
   std::fputs(text.c_str(), stderr);
   std::fflush(stderr);

@@ -60,6 +60,20 @@ printf 'Skelvin Patch 1.00\n' | cmp -s - "$work/version.out" && pass "version: e
 [ ! -s "$work/version.err" ] || fail "version: stderr: $(cat "$work/version.err")"
 untouched version
 
+# The answers to a standard output that cannot take them: said on stderr, status 3.
+for answer in --help --version; do
+  WINEPREFIX=$prefix timeout 60 "$program" "$answer" </dev/null >/dev/full 2>"$work/full.err"
+  status=$?
+  [ "$status" = 3 ] && grep -qxF 'Skelvin_Patch_eng: cannot write to standard output: No space left on device' "$work/full.err" &&
+    pass "$answer >/dev/full: exit 3, said on stderr" || fail "$answer >/dev/full: status $status, stderr: $(cat "$work/full.err")"
+  WINEPREFIX=$prefix timeout 60 "$program" "$answer" </dev/null >&- 2>"$work/closed.err"
+  status=$?
+  [ "$status" = 3 ] && grep -qxF 'Skelvin_Patch_eng: cannot write to standard output: Bad file descriptor' "$work/closed.err" &&
+    pass "$answer, stdout closed: exit 3, said on stderr" || fail "$answer, stdout closed: status $status, stderr: $(cat "$work/closed.err")"
+done
+: >"$work/full.out"  # nothing reached standard output
+untouched full
+
 # refused <name> <expected unexpected argument> <arguments...>
 refused() {
   local name=$1 unexpected=$2

@@ -39,13 +39,20 @@ run_patch() {
 }
 
 check_success() {  # <prefix> <name> <expected section in system.reg>
-  local prefix=$1 name=$2 stored=$3 status
+  local prefix=$1 name=$2 stored=$3 status created=
+  # A prefix the run makes is named on standard error, once, as Wine names one.
+  [ -e "$prefix" ] || created="Skelvin_Patch_eng: created the configuration directory '$prefix'"
   status=$(run_patch "$prefix" "$name")
   [ "$status" = 0 ] && pass "$name: exit 0" || fail "$name: exit status $status ($(cat "$work/$name.err"))"
   grep -qF "$notice" "$work/$name.out" && pass "$name: notice shown" || fail "$name: no notice on stdout"
   grep -qF "$restart" "$work/$name.out" && pass "$name: restart requested" || fail "$name: no restart line"
   [ "$(grep -cF "$restart" "$work/$name.out")" = 1 ] || fail "$name: not exactly one restart request"
-  [ ! -s "$work/$name.err" ] || fail "$name: unexpected stderr: $(cat "$work/$name.err")"
+  if [ -n "$created" ]; then
+    printf '%s\n' "$created" | cmp -s - "$work/$name.err" && pass "$name: the new prefix named on stderr" ||
+      fail "$name: stderr was not the one line '$created': $(cat "$work/$name.err")"
+  else
+    [ ! -s "$work/$name.err" ] || fail "$name: unexpected stderr: $(cat "$work/$name.err")"
+  fi
   grep -qF "[$stored]" "$prefix/system.reg" && pass "$name: values stored in [$stored]" ||
     fail "$name: [$stored] missing from system.reg"
   # Wine itself reads both values back, and keeps them when it updates the prefix.
@@ -108,6 +115,31 @@ prefixes+=("$corrupt")
 mkdir -p "$corrupt"
 printf 'WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win32\n\n[Software\\\\A] 1700000000\n"V"=dword:zz\n' >"$corrupt/system.reg"
 check_refused "$corrupt" corrupt "^$corrupt/system.reg:7: "
+
+# Standard output that cannot be written: the values are written, the failure
+# is said on standard error and the status is 3.
+output_failure() {  # <name> <expected errno text> <command...>
+  local name=$1 expected=$2 prefix=$work/$1 status
+  shift 2
+  prefixes+=("$prefix")
+  mkdir -p "$prefix"
+  WINEPREFIX=$prefix timeout 60 "$@" 2>"$work/$name.err"
+  status=$?
+  [ "$status" = 3 ] && pass "$name: exit 3" || fail "$name: exit status $status"
+  printf 'Skelvin_Patch_eng: cannot write to standard output: %s\n' "$expected" | cmp -s - "$work/$name.err" &&
+    pass "$name: said on stderr" || fail "$name: stderr was: $(cat "$work/$name.err")"
+  grep -qF '"YV12"=dword:00000000' "$prefix/system.reg" && grep -qF '"NMMC"=dword:00000000' "$prefix/system.reg" &&
+    pass "$name: both values written" || fail "$name: values missing"
+}
+output_failure closed-stdout 'Bad file descriptor' sh -c 'exec "$0" <&- >&-' "$program"
+if [ -w /dev/full ]; then
+  output_failure full-stdout 'No space left on device' sh -c 'exec "$0" <&- >/dev/full' "$program"
+else
+  echo "not run on this host: full-stdout (no writable /dev/full)"
+fi
+# With standard output closed, nothing meant for it lands in a file the run opens.
+grep -qF "$notice" "$work/closed-stdout/system.reg" "$work/closed-stdout/.skelvin.lock" 2>/dev/null &&
+  fail "closed-stdout: the notice landed in a prefix file" || pass "closed-stdout: no prefix file holds the notice"
 
 echo "native end-to-end: $failures failure(s)"
 [ "$failures" = 0 ]

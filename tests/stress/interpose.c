@@ -100,6 +100,13 @@ static void init(void) {
   const char* log = getenv("SKELVIN_FAULT_LOG");
   if (log != NULL && *log != '\0') {
     g_log = (int)syscall(SYS_openat, AT_FDCWD, log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // Out of the standard streams' way: the program may put /dev/null on a
+    // closed one, which must not replace the log.
+    const int high = g_log >= 0 ? (int)syscall(SYS_fcntl, g_log, F_DUPFD_CLOEXEC, 100) : -1;
+    if (high >= 0) {
+      syscall(SYS_close, g_log);
+      g_log = high;
+    }
   }
 }
 
