@@ -5,8 +5,10 @@
 #   e2e_begin <log file> <arch> [work root [program...]]
 #                                             the prefix is "$prefix"
 #   e2e_display                               starts Xvfb, exports DISPLAY
-#   e2e_boot                                  wineserver -p, wineboot --init, the
-#                                             Windows version (wine_set_windows)
+#   e2e_boot                                  a copy of the template prefix
+#                                             (wine_template) or wineboot --init,
+#                                             wineserver -p, the Windows version
+#                                             (wine_set_windows)
 #   e2e_stop_server                           wineserver -k, then -w
 #   wine_cmd <program> [args...]              runs it with the loader that fits
 #                                             it and the prefix, under timeout
@@ -90,11 +92,21 @@ e2e_display() {
 # A set-up prefix whose wineserver stays up between the script's commands.
 e2e_boot() {
   note "== prefix $prefix ($WINEARCH)"
-  mkdir -p "$prefix"
-  timeout 60 wineserver -p </dev/null >>"$log" 2>&1 && server_running=1
-  if ! WINE_TIMEOUT=900 wine_cmd wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/.update-timestamp" ]; then
-    fail "wineboot --init failed"
-    exit 1
+  local template
+  if template=$(wine_template "$WINEARCH"); then
+    note "== a copy of $template"
+    if ! cp -a "$template" "$prefix"; then
+      fail "cannot copy the template prefix $template"
+      exit 1
+    fi
+    timeout 60 wineserver -p </dev/null >>"$log" 2>&1 && server_running=1
+  else
+    mkdir -p "$prefix"
+    timeout 60 wineserver -p </dev/null >>"$log" 2>&1 && server_running=1
+    if ! WINE_TIMEOUT=900 wine_cmd wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/.update-timestamp" ]; then
+      fail "wineboot --init failed"
+      exit 1
+    fi
   fi
   if ! wine_set_windows "$WINEARCH" | tee -a "$log"; then
     fail "the Windows version could not be set"

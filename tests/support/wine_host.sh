@@ -13,6 +13,11 @@
 #   not_here <what>           prints "not run on this host: <what> (<why>)"
 #   skip_test <what>          prints "SKIPPED: ..." and exits 77 (ctest's
 #                             skip status for the tests that use it)
+#   wine_template <arch>      prints the template prefix of <arch> that a
+#                             test copies for a prefix of its own, set up
+#                             already (SKELVIN_WINE_TEMPLATES/<arch>, made by
+#                             wineprefix.sh template); status 1 when there is
+#                             none, and the test sets one up itself
 # SKELVIN_NO_I386=1 makes a host with i386 behave as one without (to try the
 # 64-bit-only paths there).
 
@@ -72,6 +77,11 @@ require_runnable() {
 }
 
 not_here() { echo "not run on this host: $1 ($host_why)"; }
+
+wine_template() {
+  local dir=${SKELVIN_WINE_TEMPLATES:-}/$1
+  [ -n "${SKELVIN_WINE_TEMPLATES:-}" ] && [ -f "$dir/.update-timestamp" ] && echo "$dir"
+}
 
 skip_test() {
   echo "SKIPPED: $1: $host_why; the win64 preset runs these checks with the 64-bit build"

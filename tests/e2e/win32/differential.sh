@@ -3,10 +3,10 @@
 #
 # The native build and the Windows program under Wine, run on copies of the
 # same prepared prefix (32-bit and 64-bit for the PE32, 64-bit for the 64-bit
-# build), must leave the decoder's values at the same key paths with the same
-# data. The registry files are compared after wineserver has written them
-# (wineserver -w). The PE32 is skipped (status 77) on a host that cannot run
-# i386 code.
+# build; itself a copy of the test run's template where there is one), must
+# leave the decoder's values at the same key paths with the same data. The
+# registry files are compared after wineserver has written them (wineserver
+# -w). The PE32 is skipped (status 77) on a host that cannot run i386 code.
 set -uo pipefail
 native=$1
 exe=$2
@@ -45,7 +45,11 @@ decoder_sections() {
 for arch in "${arches[@]}"; do
   base=$work/base-$arch
   prefixes+=("$base")
-  WINEARCH=$arch WINEPREFIX=$base timeout 600 "$(wine_loader "$arch")" wineboot --init >/dev/null 2>&1
+  if template=$(wine_template "$arch"); then
+    cp -a "$template" "$base" || fail "$arch: cannot copy the template prefix $template"
+  else
+    WINEARCH=$arch WINEPREFIX=$base timeout 600 "$(wine_loader "$arch")" wineboot --init >/dev/null 2>&1
+  fi
   WINEPREFIX=$base wine_set_windows "$arch" || fail "$arch: the Windows version could not be set"
   WINEPREFIX=$base timeout 120 wineserver -w
   for side in native exe; do

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# wineprefix.sh setup|cleanup <prefix> [win32|win64]
+# wineprefix.sh setup|cleanup|template <prefix> [win32|win64]
 # The Wine prefix of one test run. setup: a new prefix (any old one is shut
 # down and removed first) with a persistent wineserver, so that the test
-# binaries of the run share one server. cleanup: stops that server and
-# removes the prefix. Every wine command runs under timeout; wine's own
-# output goes to <prefix>.log, so that no daemon keeps the caller's pipes.
+# binaries of the run share one server; a copy of the template of its arch
+# when SKELVIN_WINE_TEMPLATES holds one (wine_template), else set up by
+# wineboot. cleanup: stops that server and removes the prefix.
+# template: <prefix> becomes a template, a prefix set up by wineboot --init
+# whose server has saved and exited; one made by the same Wine is kept, so
+# that the runs with each Windows version copy the same one.
+# Every wine command runs under timeout; wine's own output goes to
+# <prefix>.log, so that no daemon keeps the caller's pipes.
 # A 32-bit prefix on a host that cannot run i386 code is not made: the status
 # is 77 (skipped) and the output says why.
 set -euo pipefail
@@ -31,14 +36,20 @@ case $action in
     require_runnable "$arch"
     stop_server
     rm -rf "$prefix"
-    mkdir -p "$prefix"
     : >"$log"
     export WINEARCH=$arch
-    # wineserver -p forks a daemon and returns once it is ready.
-    timeout 60 wineserver -p </dev/null >>"$log" 2>&1
-    if ! timeout 600 "$(wine_loader "$arch")" wineboot --init </dev/null >>"$log" 2>&1; then
-      echo "wineprefix: wineboot --init failed for $prefix (see $log)" >&2
-      exit 1
+    if template=$(wine_template "$arch"); then
+      cp -a "$template" "$prefix"
+      echo "wineprefix: a copy of $template"
+      # wineserver -p forks a daemon and returns once it is ready.
+      timeout 60 wineserver -p </dev/null >>"$log" 2>&1
+    else
+      mkdir -p "$prefix"
+      timeout 60 wineserver -p </dev/null >>"$log" 2>&1
+      if ! timeout 600 "$(wine_loader "$arch")" wineboot --init </dev/null >>"$log" 2>&1; then
+        echo "wineprefix: wineboot --init failed for $prefix (see $log)" >&2
+        exit 1
+      fi
     fi
     # The registry files appear only when the server saves; the timestamp
     # is wineboot's mark of a finished set-up.
@@ -63,8 +74,30 @@ case $action in
     rm -rf "$prefix"
     echo "wineprefix: $prefix removed"
     ;;
+  template)
+    echo "$host_kind"
+    require_runnable "$arch"
+    stamp="$(timeout 60 "$wine64" --version) $arch"
+    if [ -f "$prefix/.update-timestamp" ] && [ "$(cat "$prefix.stamp" 2>/dev/null)" = "$stamp" ]; then
+      echo "wineprefix: template $prefix kept ($stamp)"
+      exit 0
+    fi
+    stop_server
+    rm -rf "$prefix" "$prefix.stamp" "$prefix.new"
+    mkdir -p "$prefix.new"
+    : >"$log"
+    if ! WINEPREFIX=$prefix.new WINEARCH=$arch timeout 600 "$(wine_loader "$arch")" wineboot --init \
+      </dev/null >>"$log" 2>&1 || ! WINEPREFIX=$prefix.new timeout 120 wineserver -w >>"$log" 2>&1 ||
+      [ ! -f "$prefix.new/.update-timestamp" ]; then
+      echo "wineprefix: wineboot --init failed for the template $prefix (see $log)" >&2
+      exit 1
+    fi
+    mv "$prefix.new" "$prefix"
+    echo "$stamp" >"$prefix.stamp"
+    echo "wineprefix: template $prefix made ($stamp)"
+    ;;
   *)
-    echo "usage: $0 setup|cleanup <prefix> [win32|win64]" >&2
+    echo "usage: $0 setup|cleanup|template <prefix> [win32|win64]" >&2
     exit 2
     ;;
 esac
