@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 
 using winereg::CurrentFileTime;
 using winereg::ParseError;
+using winereg::ParseOptions;
 using winereg::SavedText;
 
 namespace {
@@ -244,7 +245,9 @@ Status HiveFile::Load(Hive** out, Arch fresh_arch) {
   }
   ParseError error;
   char* const text = buffer.data();
-  std::optional<Hive> parsed = Parse({buffer.Release(), std::string_view(text, done)}, &error);
+  ParseOptions options;
+  options.branch = branch_;  // wineserver writes its own header, whatever the file's says
+  std::optional<Hive> parsed = Parse({buffer.Release(), std::string_view(text, done)}, &error, options);
   if (!parsed) {
     Invalidate();
     return Failure(ERROR_BADDB, file_.string() + ":" + std::to_string(error.line) + ": " + error.message);

@@ -161,9 +161,8 @@ bool ValueLineParser::Parse(std::string_view line, LineReader& reader, Value& va
   switch (form) {
     case Form::kString: {
       const std::optional<std::size_t> after = ParseString(line, i, '"', text_);
+      // Text after the closing quote is ignored.
       if (!after) return Fail("expected '\"' at the end of the string, found end of line");
-      const std::size_t j = SkipSpaces(line, *after);
-      if (j < line.size()) return Fail("expected the end of the line after the string, found " + Found(line.substr(j)));
       data.resize(2 * (text_.size() + 1));
       for (std::size_t k = 0; k < text_.size(); ++k) {
         data[2 * k] = static_cast<BYTE>(text_[k] & 0xFF);
@@ -172,20 +171,10 @@ bool ValueLineParser::Parse(std::string_view line, LineReader& reader, Value& va
       break;
     }
     case Form::kDword: {
-      std::size_t j = SkipSpaces(line, i);
-      if (j + 2 < line.size() && line[j] == '0' && (line[j + 1] == 'x' || line[j + 1] == 'X') && IsXDigit(line[j + 2]))
-        j += 2;
-      if (j >= line.size() || !IsXDigit(line[j]))
-        return Fail("expected hex digits after 'dword:', found " + Found(line.substr(j)));
-      std::uint64_t v = 0;
-      const std::size_t digits = j;
-      for (; j < line.size() && IsXDigit(line[j]); ++j) {
-        v = (v << 4) | static_cast<std::uint64_t>(HexValue(line[j]));
-        if (v > 0xFFFFFFFFu)
-          return Fail("expected at most 32 bits after 'dword:', found " + QuotedText(line.substr(digits)));
-      }
-      const std::size_t k = SkipSpaces(line, j);
-      if (k < line.size()) return Fail("expected the end of the line after the dword, found " + Found(line.substr(k)));
+      // As strtoul reads it, truncated to 32 bits: no digits give 0, and
+      // what follows them is ignored.
+      std::uint64_t v;
+      StrToULHex(line, i, &v);
       data = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16), static_cast<BYTE>(v >> 24)};
       break;
     }
@@ -207,7 +196,8 @@ bool ValueLineParser::HexData(std::string_view line, std::size_t i, LineReader& 
     while (i < line.size() && IsXDigit(line[i])) {
       std::uint64_t v;
       const std::size_t end = StrToULHex(line, i, &v);
-      if (v > 0xFF)
+      // Read into 32 bits before the check, as wineserver reads it.
+      if (static_cast<std::uint32_t>(v) > 0xFF)
         return Fail("expected a byte of at most two hex digits, found " + QuotedText(line.substr(i, end - i)));
       data.push_back(static_cast<BYTE>(v));
       i = SkipSpaces(line, end);
@@ -216,9 +206,8 @@ bool ValueLineParser::HexData(std::string_view line, std::size_t i, LineReader& 
     }
     i = SkipSpaces(line, i);
     if (i >= line.size()) return true;
+    // What follows the backslash on its line is ignored.
     if (line[i] != '\\') return Fail("expected a hex byte, ',' or '\\' in hex data, found " + Found(line.substr(i)));
-    const std::size_t j = SkipSpaces(line, i + 1);
-    if (j < line.size()) return Fail("expected the end of the line after '\\', found " + Found(line.substr(j)));
     const std::optional<std::string_view> next = reader.Next();
     if (!next) return Fail("expected a continuation line after '\\', found end of file");
     if (next->find('\0') != std::string_view::npos) return Fail("expected text, found a NUL byte");

@@ -188,14 +188,16 @@ bool Parser::KeyLine(std::string_view line) {
   std::u16string& name = text_;
   const std::optional<std::size_t> after = ParseString(line, 1, ']', name);
   if (!after) return Fail("expected ']' after the key name, found end of line");
-  // An optional time stamp in seconds since 1970 (read as " %u" would).
+  // An optional time stamp in seconds since 1970, read as sscanf " %u"
+  // reads it: without digits the key takes the time of the load, and what
+  // follows them is ignored.
   std::size_t i = SkipSpaces(line, *after);
-  std::size_t digits_start = i;
   bool negative = false;
   if (i < line.size() && (line[i] == '+' || line[i] == '-')) {
     negative = line[i] == '-';
-    digits_start = ++i;
+    ++i;
   }
+  const std::size_t digits_start = i;
   std::uint64_t seconds = 0;
   bool overflow = false;
   for (; i < line.size() && IsDigit(line[i]); ++i) {
@@ -211,13 +213,8 @@ bool Parser::KeyLine(std::string_view line) {
     section_modif_ =
         static_cast<std::int64_t>(static_cast<std::uint32_t>(seconds)) * kTicksPerSecond + kTicks1601To1970;
   } else {
-    if (i != SkipSpaces(line, *after))
-      return Fail("expected digits after the sign of the time stamp, found " + Found(line.substr(i)));
     section_modif_ = now_;
   }
-  i = SkipSpaces(line, i);
-  if (i < line.size())
-    return Fail("expected the end of the line after the key's time stamp, found " + Found(line.substr(i)));
 
   if (path_.empty()) path_.push_back(&hive_.root);
   if (keeper_) keeper_->Header(line, *after);
@@ -298,13 +295,10 @@ bool Parser::KeyOption(std::string_view line) {
   if (line.starts_with("#time=")) {
     UpdateTime(static_cast<std::int64_t>(TimeOption(line)));
   } else if (line.starts_with("#class=")) {
-    if (line.size() < 8 || line[7] != '"') return Fail("expected '\"' after '#class=', found " + Found(line.substr(7)));
+    // A malformed class is ignored, and text after the closing quote too.
+    if (line.size() < 8 || line[7] != '"') return true;
     std::u16string name;
-    const std::optional<std::size_t> after = ParseString(line, 8, '"', name);
-    if (!after) return Fail("expected '\"' after the class name, found end of line");
-    const std::size_t i = SkipSpaces(line, *after);
-    if (i < line.size())
-      return Fail("expected the end of the line after the class name, found " + Found(line.substr(i)));
+    if (!ParseString(line, 8, '"', name)) return true;
     key.set_class_name(std::move(name));
   } else if (line.starts_with("#link")) {
     key.set_link(true);
@@ -318,10 +312,11 @@ bool Parser::KeyOption(std::string_view line) {
 
 std::optional<Hive> Parse(const ParseInput& input, ParseError* error, const ParseOptions& options) {
   const std::int64_t now = options.now != 0 ? options.now : CurrentFileTime();
-  if (options.keep_text) {
-    if (std::optional<Hive> folded = internal::ScanFolded(input.owner, input.bytes, now)) return folded;
-  }
-  return internal::Parser(input.owner, input.bytes, options.keep_text, now).Run(error);
+  std::optional<Hive> hive;
+  if (options.keep_text) hive = internal::ScanFolded(input.owner, input.bytes, now);
+  if (!hive) hive = internal::Parser(input.owner, input.bytes, options.keep_text, now).Run(error);
+  if (hive && !options.branch.empty()) hive->branch = options.branch;
+  return hive;
 }
 
 std::optional<FileHeader> ReadHeader(std::string_view bytes, Extent extent, ParseError* error) {

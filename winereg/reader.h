@@ -37,6 +37,10 @@ struct ParseInput {
 struct ParseOptions {
   bool keep_text = true;
   std::int64_t now = 0;  // the time of the load, for keys without one; 0: the current time
+  // The branch the file is loaded into, which wineserver names in the
+  // header it writes whatever the file's second line says; empty: the
+  // branch that line names.
+  std::u16string_view branch;
 };
 
 // Parses a whole file, keeping its text for the keys that stand on it. On

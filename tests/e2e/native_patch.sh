@@ -113,7 +113,7 @@ WINEPREFIX=$p32 timeout 60 wineserver -w
 corrupt=$work/corrupt
 prefixes+=("$corrupt")
 mkdir -p "$corrupt"
-printf 'WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win32\n\n[Software\\\\A] 1700000000\n"V"=dword:zz\n' >"$corrupt/system.reg"
+printf 'WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win32\n\n[Software\\\\A] 1700000000\n"V"=hex:zz\n' >"$corrupt/system.reg"
 check_refused "$corrupt" corrupt "^$corrupt/system.reg:7: "
 
 # Standard output that cannot be written: the values are written, the failure

@@ -416,6 +416,25 @@ TEST(NewPrefix, OnlyTheMachineHiveStartsWithA32BitView) {
   EXPECT_THAT(user, ::testing::Not(HasSubstr("Wow6432Node")));
 }
 
+// wineserver writes the header of the branch it loaded a file into, whatever
+// the file's second line says; the file's sections are written back as read.
+TEST_F(PrefixLockTest, AFileNamingAnotherBranchIsSavedWithItsOwn) {
+  const std::string sections = "\n[Software\\\\A] 1700000000\n#time=1da1747c66d0000\n\"V\"=dword:00000001\n";
+  for (const char* line : {";; All keys relative to REGISTRY\\\\User\\\\.Default", ";; saved by hand", ""}) {
+    prefix_.Write("system.reg", std::string("WINE REGISTRY Version 2\n") + line + "\n\n#arch=win64\n" + sections);
+    wineprefix::PrefixLock lock;
+    ASSERT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_SUCCESS);
+    wineprefix::HiveFile file(prefix_.file("system.reg"), u"REGISTRY\\Machine");
+    winereg::Hive* hive = nullptr;
+    ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), plat::ERROR_SUCCESS);
+    EXPECT_EQ(hive->branch, u"REGISTRY\\Machine") << line;
+    ASSERT_EQ(Report(file.Save(&lock)), plat::ERROR_SUCCESS);
+    EXPECT_EQ(prefix_.Read("system.reg"),
+              "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n" + sections)
+        << line;
+  }
+}
+
 TEST_F(PrefixLockTest, NoPrefixDirectoryNeedsNoLock) {
   wineprefix::PrefixLock lock;
   EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path() / "absent", &lock)), plat::ERROR_SUCCESS);

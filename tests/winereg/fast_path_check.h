@@ -40,7 +40,7 @@ inline bool SameTree(const Key& a, const Key& b, std::string* why) {
 inline std::string FastPathDisagreement(std::string_view bytes) {
   const std::int64_t now = CurrentFileTime();  // one time of the load for both
   const auto parse = [&](bool keep_text, ParseError* error) {
-    return Parse(ParseInput::FromString(std::string(bytes)), error, ParseOptions{keep_text, now});
+    return Parse(ParseInput::FromString(std::string(bytes)), error, ParseOptions{keep_text, now, {}});
   };
   ParseError kept_error;
   ParseError plain_error;

@@ -711,7 +711,7 @@ TEST_F(LinkTest, DeletingALinkDeletesItsTarget) {
 // --- Protecting the file ----------------------------------------------------------
 
 TEST_F(PrefixRegistryTest, AFileThatDoesNotParseIsRefusedAndKeptAsItIs) {
-  const std::string corrupt = std::string(kHeader32) + "\n[Software\\\\A] 1700000000\n\"V\"=dword:zz\n";
+  const std::string corrupt = std::string(kHeader32) + "\n[Software\\\\A] 1700000000\n\"V\"=hex:zz\n";
   prefix_.Write("system.reg", corrupt);
   ::testing::internal::CaptureStderr();
   HKEY key = 0;

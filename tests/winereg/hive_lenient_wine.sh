@@ -1,0 +1,89 @@
+#!/bin/bash
+# Every row of the lenient table (lenient_rows.h) put as system.reg into a
+# fresh temporary prefix: wineserver loads it without a word, and the file it
+# saves holds the same keys and values as the native save of the same input
+# (time stamps aside); both saves read back natively byte for byte.
+#   hive_lenient_wine.sh <path of hive_lenient> <path of hive_roundtrip>
+# wineserver loads system.reg when it starts and saves every branch it loaded
+# when it exits: one persistent server per prefix (`wineserver -p`, then
+# `wineserver -k`) does both, with no Wine program run in between (a program
+# would first set the prefix up and fill its registry).
+set -u
+tool=$1
+roundtrip=$2
+source "$(dirname "$0")/../support/wine_host.sh"
+echo "$host_kind"
+server=/usr/lib/wine/wineserver64
+[ -x "$server" ] || skip_test "no 64-bit wineserver at $server"
+echo "runs: the 64-bit wineserver ($server) on 64-bit prefixes (WINEARCH=win64)"
+export WINEARCH=win64 WINEDEBUG=-all
+fail=0
+checked=0
+prefixes=()
+work=$(mktemp -d /tmp/skelvin-lenient-XXXXXX)
+
+cleanup() {
+  for p in "${prefixes[@]}"; do
+    WINEPREFIX=$p timeout 60 "$server" -k >/dev/null 2>&1
+    WINEPREFIX=$p timeout 60 "$server" -w >/dev/null 2>&1
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The keys and values of a saved file: its lines without the time stamps.
+content() { sed -E -e '/^#time=/d' -e 's/^(\[.*\]) [0-9]+$/\1/' "$1"; }
+
+mkdir "$work/rows"
+if ! "$tool" rows "$work/rows"; then
+  echo "FAIL: hive_lenient rows"
+  exit 1
+fi
+for row in "$work"/rows/*.reg; do
+  name=$(basename "$row" .reg)
+  p=$work/$name
+  mkdir "$p"
+  prefixes+=("$p")
+  cp "$row" "$p/system.reg"
+  ino0=$(stat -c %i "$p/system.reg")
+  WINEPREFIX=$p timeout 60 "$server" -p 2>"$p/server.err"
+  WINEPREFIX=$p timeout 60 "$server" -k
+  WINEPREFIX=$p timeout 60 "$server" -w
+  checked=$((checked + 1))
+  if [ -s "$p/server.err" ]; then
+    echo "FAIL: $name: wineserver reports the file:"
+    head -5 "$p/server.err"
+    fail=1
+    continue
+  fi
+  if [ "$(stat -c %i "$p/system.reg")" = "$ino0" ]; then
+    echo "FAIL: $name: wineserver did not save system.reg"
+    fail=1
+    continue
+  fi
+  if ! "$tool" save "$row" "$p/native.reg"; then
+    echo "FAIL: $name: the native parse refuses it or its save does not read back"
+    fail=1
+    continue
+  fi
+  if ! diff <(content "$p/system.reg") <(content "$p/native.reg") >"$p/diff"; then
+    echo "FAIL: $name: wineserver's save (<) and the native save (>) differ:"
+    head -20 "$p/diff"
+    fail=1
+    continue
+  fi
+  for f in "$p/system.reg" "$p/native.reg"; do
+    if ! "$roundtrip" "$f"; then
+      echo "FAIL: $name: $(basename "$f") does not load and save back byte for byte"
+      fail=1
+      continue 2
+    fi
+  done
+  echo "ok: $name"
+done
+if [ "$checked" = 0 ]; then
+  echo "FAIL: no rows"
+  fail=1
+fi
+if [ $fail = 0 ]; then echo "hive_lenient_wine: $checked rows, all as wineserver loads and saves them"; fi
+exit $fail
