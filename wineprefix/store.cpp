@@ -57,7 +57,7 @@ Status Store::Transaction::Begin(const KeyRef& from, bool writing) {
   if (writing) {
     bool created = false;
     if (Status status = EnsurePrefixDirectory(prefix, &created); !status.ok()) return status;
-    store_.created_prefix_ = store_.created_prefix_ || created;
+    if (created) store_.created_prefix_ = true;  // told once, by TakeCreatedPrefix
   }
   if (!store_.lock_.held()) {
     if (Status status = PrefixLock::Acquire(prefix, &store_.lock_); !status.ok()) return status;
