@@ -25,15 +25,15 @@ wine64=${SKELVIN_WINE64:-/usr/lib/wine/wine64}
 
 host_i386=0
 host_why=
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/host-i386"
 if [ "${SKELVIN_NO_I386:-}" = 1 ]; then
   host_why="SKELVIN_NO_I386=1 is set"
-elif grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386*; then
-  # Emulated i386 starts Wine's loader, but far too slowly and unreliably for
-  # a test run (measured: 11 minutes for a 32-bit prefix, 7.5 for one
-  # `wine reg query`, with segmentation faults along the way).
-  host_why="i386 code runs here only under qemu-user emulation"
+elif [ "$host_runs_i386" != 1 ]; then
+  host_why=$host_i386_why
+elif [ ! -x /usr/lib/wine/wine ]; then
+  host_why="32-bit Wine (wine32:i386) is not installed"
 elif ! host_probe_out=$(/usr/lib/wine/wine --version 2>&1); then
-  host_why="i386 code cannot start here: ${host_probe_out##*: }"
+  host_why="32-bit Wine does not start here: ${host_probe_out##*: }"
 else
   host_i386=1
 fi
@@ -116,3 +116,29 @@ wine_set_windows() {
   echo "Wine reports Windows $reported ($name)"
   [[ $reported == "$expected".* ]]
 }
+
+# wine_tmpdir_check: sets wine_takes_tmpdir to 0 when Wine aborts at start
+# whenever TMPDIR is set ("free(): invalid pointer": Debian's Wine 10 without
+# /run/user/<uid>, whose server directory code frees the environment's
+# string), else 1. Probed once, with `wineserver -k` in a throwaway prefix.
+wine_tmpdir_check() {
+  [ -n "${wine_takes_tmpdir:-}" ] && return 0
+  wine_takes_tmpdir=1
+  [ -d "/run/user/$(id -u)" ] && return 0
+  local d status
+  d=$(mktemp -d /tmp/skelvin-tmpdir-probe.XXXXXX) || return 0
+  mkdir "$d/p"
+  TMPDIR=$d WINEPREFIX=$d/p WINEDEBUG=-all timeout 30 wineserver -k >/dev/null 2>&1
+  status=$?
+  rm -rf "$d"
+  [ "$status" = 134 ] && wine_takes_tmpdir=0
+  return 0
+}
+# A TMPDIR this Wine cannot start with is dropped for the Wine the tests run.
+if [ -n "${TMPDIR+set}" ]; then
+  wine_tmpdir_check
+  if [ "$wine_takes_tmpdir" = 0 ]; then
+    echo "note: TMPDIR unset: this Wine aborts at start when TMPDIR is set and /run/user/$(id -u) is missing" >&2
+    unset TMPDIR
+  fi
+fi
