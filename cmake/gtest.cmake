@@ -1,7 +1,7 @@
 # GoogleTest/GoogleMock: Debian's packages natively; the cross build compiles
 # Debian's sources in /usr/src/googletest with the cross compiler.
 if(CMAKE_CROSSCOMPILING)
-  # The win32 thread model has no std::mutex or std::condition_variable,
+  # GCC 12's win32 thread model has no std::mutex or std::condition_variable,
   # which GoogleTest's Notification uses: it gets one of its own.
   add_compile_definitions(GTEST_HAS_NOTIFICATION_=1)
   add_compile_options(
