@@ -6,6 +6,7 @@
 set -u
 program=$1
 source "$(dirname "$0")/../support/wine_host.sh"
+source "$(dirname "$0")/../support/wineserver.sh"
 echo "$host_kind"
 work=$(mktemp -d "${TMPDIR:-/tmp}/skelvin-e2e-XXXXXX")
 export WINEDEBUG=-all
@@ -15,7 +16,7 @@ prefixes=()
 
 cleanup() {
   for p in "${prefixes[@]}"; do
-    WINEPREFIX=$p timeout 60 wineserver -k >/dev/null 2>&1
+    ws_stop "$p"
   done
   rm -rf "$work"
 }
@@ -68,7 +69,7 @@ check_success() {  # <prefix> <name> <expected section in system.reg>
     grep -qE "^\s+$v\s+REG_DWORD\s+0x0\s*$" "$work/$name.query" && pass "$name: wine reads $v" ||
       fail "$name: wine reg query lacks $v: $(tr -d '\r' <"$work/$name.query")"
   done
-  WINEPREFIX=$prefix timeout 120 wineserver -w
+  ws_wait "$prefix"
   grep -qF "[$stored]" "$prefix/system.reg" && grep -qF '"YV12"=dword:00000000' "$prefix/system.reg" &&
     pass "$name: values kept after Wine updated the prefix" || fail "$name: values lost after Wine ran"
 }
@@ -103,11 +104,9 @@ check_success "$p32" again32 "$section"
 check_success "$p64" again64 "Software\\\\Wow6432Node\\\\Mediamatics\\\\DVD Express\\\\ActiveMovie Decoder\\\\Formats"
 
 # A running wineserver keeps the prefix: the run is refused, the file untouched.
-WINEPREFIX=$p32 timeout 60 wineserver -p
-sleep 1
+ws_start "$p32" || fail "wineserver did not start for $p32"
 check_refused "$p32" server 'wineserver \(pid [0-9]+\) is running.*wineserver -k'
-WINEPREFIX=$p32 timeout 60 wineserver -k
-WINEPREFIX=$p32 timeout 60 wineserver -w
+ws_stop "$p32" || fail "wineserver did not exit on SIGTERM"
 
 # A registry file that does not parse is refused and never overwritten.
 corrupt=$work/corrupt

@@ -12,22 +12,24 @@
 set -u
 program=$1 check=$2 data=$3
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/../support/wine_host.sh"
+. "$(dirname "$0")/../support/wineserver.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/skelvin-rules-XXXXXX")
-wine64=${SKELVIN_WINE64:-/usr/lib/wine/wine64}
 user=
 wine_prefixes=()
 cleanup() {
   local p
-  for p in "${wine_prefixes[@]}"; do
-    TMPDIR=$work/tmp WINEPREFIX=$p timeout 30 wineserver -k >/dev/null 2>&1
-    TMPDIR=$work/tmp WINEPREFIX=$p timeout 30 wineserver -w >/dev/null 2>&1
-  done
+  for p in "${wine_prefixes[@]}"; do ws_stop "$p"; done
   [ -n "$user" ] && userdel "$user" 2>/dev/null
   chmod -R u+w "$work" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
+# Wine runs in the same TMPDIR, unless it cannot start with one set.
+wine_tmpdir_check
+wine_env=()
+[ "$wine_takes_tmpdir" = 1 ] || wine_env=(-u TMPDIR)
 export TMPDIR=$work/tmp WINEDEBUG=-all
 mkdir -p "$TMPDIR"
 unset DISPLAY WINEARCH WINEPREFIX
@@ -109,9 +111,10 @@ if [ "$arch" = '#arch=win64' ]; then
   if [ -x "$wine64" ]; then
     wine_prefixes+=("$prefix")
     start=$(now_ms)
-    WINEPREFIX=$prefix timeout 300 "$wine64" reg query "HKLM\\$section" /reg:32 2>"$work/err" | tr -d '\r' >"$work/out"
+    env "${wine_env[@]}" WINEPREFIX="$prefix" timeout 300 "$wine64" reg query "HKLM\\$section" /reg:32 2>"$work/err" |
+      tr -d '\r' >"$work/out"
     status=${PIPESTATUS[0]}
-    TMPDIR=$work/tmp WINEPREFIX=$prefix timeout 60 wineserver -w
+    ws_wait "$prefix"
     if [ "$status" = 0 ] && grep -qE '^ +YV12 +REG_DWORD +0x0$' "$work/out" && grep -qE '^ +NMMC +REG_DWORD +0x0$' "$work/out"; then
       pass "user.reg-only 64-bit prefix: 64-bit Wine reads both values in the 32-bit view ($(($(now_ms) - start)) ms)"
     else

@@ -12,17 +12,15 @@
 set -u
 program=$1 writer=$2 check=$3 data=$4
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/../support/wine_host.sh"
+. "$(dirname "$0")/../support/wineserver.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/skelvin-elsewhere-XXXXXX")
 export WINEDEBUG=-all
 unset DISPLAY WINEARCH WINEPREFIX
 servers=()  # pids of the servers started here
 cleanup() {
-  local p t
-  for p in "$work"/*/; do
-    for t in "$work"/tmp-*/; do
-      TMPDIR=$t WINEPREFIX=${p%/} timeout 20 wineserver -k >/dev/null 2>&1
-    done
-  done
+  local p
+  for p in "$work"/*/; do ws_stop "${p%/}" 20; done
   for p in "${servers[@]}"; do
     [ -d "/proc/$p" ] && kill -KILL "$p" 2>/dev/null
   done
@@ -31,41 +29,44 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' HUP INT TERM
 mkdir -p "$work/tmp-a" "$work/tmp-b"
+# The environment named a is the servers': where Wine cannot start with
+# TMPDIR set (see wine_tmpdir_check), it is the one without TMPDIR.
+wine_tmpdir_check
+tmp_env() {
+  if [ "$1" = a ] && [ "$wine_takes_tmpdir" = 0 ]; then
+    echo -u TMPDIR
+  else
+    mkdir -p "$work/tmp-$1"
+    echo "TMPDIR=$work/tmp-$1"
+  fi
+}
+[ "$wine_takes_tmpdir" = 1 ] || echo "note: environment a has no TMPDIR: this Wine aborts at start with one set"
 section='Software\Mediamatics\DVD Express\ActiveMovie Decoder\Formats'
 
 # The sample as wineserver saves it itself (no Wow6432Node: nothing redirected).
 mkdir -p "$work/norm"
 cp "$data/wine64_system.reg" "$work/norm/system.reg"
-TMPDIR=$work/tmp-a WINEPREFIX=$work/norm timeout 60 wineserver -p0 &&
-  TMPDIR=$work/tmp-a WINEPREFIX=$work/norm timeout 60 wineserver -k
-TMPDIR=$work/tmp-a WINEPREFIX=$work/norm timeout 60 wineserver -w
+# shellcheck disable=SC2046  # tmp_env gives whole words
+env $(tmp_env a) bash -c '. "$1"; ws_start "$2" && ws_stop "$2"' sh \
+  "$(dirname "$0")/../support/wineserver.sh" "$work/norm" || fail "wineserver did not load and save the sample"
 base=$work/base.reg
 cp "$work/norm/system.reg" "$base"
 "$check" parse "$base" || fail "wineserver's own file does not parse"
 
-# The wineserver whose working directory is <prefix>'s server directory, wherever that is.
-server_of() {
-  local dir d comm
-  dir=server-$(stat -c %D "$1")-$(printf %x "$(stat -c %i "$1")")
-  for d in $(find /proc -mindepth 2 -maxdepth 2 -name cwd -lname "*/$dir" 2>/dev/null); do
-    d=${d%/cwd}
-    read -r comm <"$d/comm" 2>/dev/null && [[ $comm == wineserver* ]] && echo "${d#/proc/}" && return 0
-  done
-  return 1
-}
 # Starts a persistent wineserver for <prefix> in environment <kind> (host:<tmp> or present:<tmp>).
 start_server() {
-  local where=${2%%:*} tmpdir=$work/tmp-${2#*:}
-  mkdir -p "$tmpdir"
+  local where=${2%%:*} tmp
+  # shellcheck disable=SC2207  # whole words
+  tmp=($(tmp_env "${2#*:}"))
   if [ "$where" = host ]; then
-    TMPDIR=$tmpdir WINEPREFIX=$1 timeout 60 wineserver -p
+    env "${tmp[@]}" WINEPREFIX="$1" timeout 60 wineserver -p
   else
     # The namespace lives as long as the server in it.
-    ns_run "$where" env TMPDIR="$tmpdir" WINEPREFIX="$1" timeout 60 wineserver -p
+    ns_run "$where" env "${tmp[@]}" WINEPREFIX="$1" timeout 60 wineserver -p
   fi
   local i
   for ((i = 0; i < 100; i++)); do
-    server=$(server_of "$1") && servers+=("$server") && return 0
+    server=$(ws_pid "$1") && servers+=("$server") && return 0
     sleep 0.05
   done
   return 1
@@ -82,9 +83,9 @@ stop_server() {
 }
 # Sets cmd to the command prefix that runs in environment <kind> on <prefix>.
 environment() {
-  local where=${2%%:*} tmpdir=$work/tmp-${2#*:}
-  mkdir -p "$tmpdir"
-  cmd=(env "TMPDIR=$tmpdir" "WINEPREFIX=$1")
+  local where=${2%%:*}
+  # shellcheck disable=SC2207  # whole words
+  cmd=(env $(tmp_env "${2#*:}") "WINEPREFIX=$1")
   [ "$where" = host ] || cmd=(ns_run "$where" "${cmd[@]}")
 }
 

@@ -5,13 +5,14 @@
 # Usage: wineserver_refusal.sh <Skelvin_Patch_eng> <concurrent_writer> <hive_check> <test data dir>
 set -u
 program=$1 writer=$2 check=$3 data=$4
+source "$(dirname "$0")/../support/wine_host.sh"
+source "$(dirname "$0")/../support/wineserver.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/skelvin-wineserver-XXXXXX")
 prefix=$work/prefix
 export WINEDEBUG=-all
 unset DISPLAY
 cleanup() {
-  WINEPREFIX=$prefix timeout 60 wineserver -k >/dev/null 2>&1
-  WINEPREFIX=$prefix timeout 60 wineserver -w >/dev/null 2>&1
+  ws_stop "$prefix"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -25,12 +26,10 @@ base=$data/wine64_system.reg
 mkdir -p "$prefix"
 cp "$base" "$prefix/system.reg"
 # A file wineserver has written itself: start from what it saves.
-WINEPREFIX=$prefix timeout 60 wineserver -p0 && WINEPREFIX=$prefix timeout 60 wineserver -k
-WINEPREFIX=$prefix timeout 60 wineserver -w
+ws_start "$prefix" && ws_stop "$prefix" || fail "wineserver did not load and save the sample"
 cp -p "$prefix/system.reg" "$work/before"
 
-WINEPREFIX=$prefix timeout 60 wineserver -p || fail "wineserver did not start"
-sleep 0.5
+ws_start "$prefix" || fail "wineserver did not start"
 
 WINEPREFIX=$prefix timeout 60 "$program" <&- >"$work/out" 2>"$work/err"
 status=$?
@@ -52,8 +51,7 @@ status=$?
 cmp -s "$prefix/system.reg" "$work/before" && pass "file untouched while the server runs" ||
   fail "file changed while the server runs"
 
-WINEPREFIX=$prefix timeout 60 wineserver -k
-WINEPREFIX=$prefix timeout 60 wineserver -w
+ws_stop "$prefix" || fail "wineserver did not exit on SIGTERM"
 # Gone, or a zombie nobody has reaped yet.
 [ -n "$server" ] && [[ $(ps -p "$server" -o stat= 2>/dev/null) == [^Z]* ]] && fail "wineserver $server still running"
 cmp -s "$prefix/system.reg" "$work/before" && pass "file untouched after wineserver exited" ||

@@ -9,7 +9,8 @@
 #                                             (wine_template) or wineboot --init,
 #                                             wineserver -p, the Windows version
 #                                             (wine_set_windows)
-#   e2e_stop_server                           wineserver -k, then -w
+#   e2e_stop_server                           stops the server (ws_stop: it
+#                                             saves the registry and exits)
 #   wine_cmd <program> [args...]              runs it with the loader that fits
 #                                             it and the prefix, under timeout
 #   reg32 <reg arguments...>                  reg.exe on the registry as a
@@ -19,6 +20,7 @@
 # prefix is 32-bit or a program given after the work root is a PE32 and this
 # host cannot run i386 code.
 source "$(dirname "${BASH_SOURCE[0]}")/wine_host.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/wineserver.sh"
 
 e2e_begin() {
   log=$1
@@ -99,10 +101,10 @@ e2e_boot() {
       fail "cannot copy the template prefix $template"
       exit 1
     fi
-    timeout 60 wineserver -p </dev/null >>"$log" 2>&1 && server_running=1
+    ws_start "$prefix" >>"$log" 2>&1 && server_running=1
   else
     mkdir -p "$prefix"
-    timeout 60 wineserver -p </dev/null >>"$log" 2>&1 && server_running=1
+    ws_start "$prefix" >>"$log" 2>&1 && server_running=1
     if ! WINE_TIMEOUT=900 wine_cmd wineboot --init </dev/null >>"$log" 2>&1 || [ ! -f "$prefix/.update-timestamp" ]; then
       fail "wineboot --init failed"
       exit 1
@@ -115,10 +117,7 @@ e2e_boot() {
 }
 
 e2e_stop_server() {
-  if [ -d "$prefix" ]; then
-    timeout 60 wineserver -k >>"$log" 2>&1
-    timeout 60 wineserver -w >>"$log" 2>&1
-  fi
+  [ -d "$prefix" ] && ! ws_stop "$prefix" && note "the wineserver outlived its stop and was killed"
   server_running=0
 }
 

@@ -5,17 +5,19 @@
 # (time stamps aside); both saves read back natively byte for byte.
 #   hive_lenient_wine.sh <path of hive_lenient> <path of hive_roundtrip>
 # wineserver loads system.reg when it starts and saves every branch it loaded
-# when it exits: one persistent server per prefix (`wineserver -p`, then
-# `wineserver -k`) does both, with no Wine program run in between (a program
-# would first set the prefix up and fill its registry).
+# when it exits: one persistent server per prefix (ws_start, which returns
+# once the server answers, so once the file is loaded; then ws_stop, which
+# returns once it has saved and exited) does both, with no Wine program run
+# in between (a program would first set the prefix up and fill its registry).
 set -u
 tool=$1
 roundtrip=$2
 source "$(dirname "$0")/../support/wine_host.sh"
+source "$(dirname "$0")/../support/wineserver.sh"
 echo "$host_kind"
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || skip_test "no 64-bit wineserver at $server"
-echo "runs: the 64-bit wineserver ($server) on 64-bit prefixes (WINEARCH=win64)"
+echo "runs: the 64-bit wineserver ($server, $(timeout 30 "$wine64" --version)) on 64-bit prefixes (WINEARCH=win64)"
 export WINEARCH=win64 WINEDEBUG=-all
 fail=0
 checked=0
@@ -23,10 +25,7 @@ prefixes=()
 work=$(mktemp -d /tmp/skelvin-lenient-XXXXXX)
 
 cleanup() {
-  for p in "${prefixes[@]}"; do
-    WINEPREFIX=$p timeout 60 "$server" -k >/dev/null 2>&1
-    WINEPREFIX=$p timeout 60 "$server" -w >/dev/null 2>&1
-  done
+  for p in "${prefixes[@]}"; do ws_stop "$p"; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -46,10 +45,13 @@ for row in "$work"/rows/*.reg; do
   prefixes+=("$p")
   cp "$row" "$p/system.reg"
   ino0=$(stat -c %i "$p/system.reg")
-  WINEPREFIX=$p timeout 60 "$server" -p 2>"$p/server.err"
-  WINEPREFIX=$p timeout 60 "$server" -k
-  WINEPREFIX=$p timeout 60 "$server" -w
   checked=$((checked + 1))
+  if ! ws_start "$p" "$server" 2>"$p/server.err" || ! ws_stop "$p"; then
+    echo "FAIL: $name: wineserver did not start and load the file, or did not save and exit"
+    head -5 "$p/server.err"
+    fail=1
+    continue
+  fi
   if [ -s "$p/server.err" ]; then
     echo "FAIL: $name: wineserver reports the file:"
     head -5 "$p/server.err"

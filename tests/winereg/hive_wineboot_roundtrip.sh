@@ -7,14 +7,14 @@
 set -u
 tool=$1
 source "$(dirname "$0")/../support/wine_host.sh"
+source "$(dirname "$0")/../support/wineserver.sh"
 echo "$host_kind"
 fail=0
 prefixes=()
 
 cleanup() {
   for p in "${prefixes[@]}"; do
-    WINEPREFIX=$p WINEDEBUG=-all timeout 60 wineserver -k >/dev/null 2>&1
-    WINEPREFIX=$p WINEDEBUG=-all timeout 60 wineserver -w >/dev/null 2>&1
+    WINEDEBUG=-all ws_stop "$p"
     rm -rf "$p"
   done
 }
@@ -38,14 +38,14 @@ run_prefix() {  # run_prefix <win32|win64>
   if ! timeout 300 env WINEARCH="$arch" "$wine" wineboot --init >/dev/null 2>&1; then
     echo "FAIL: wineboot --init ($arch)"; fail=1; return
   fi
-  timeout 120 wineserver -w
+  ws_wait "$p"
   for f in system user userdef; do check "$p/$f.reg"; done
 
   # One persistent session: its start-up changes settle and are saved by the
   # server's periodic save; then one value is added and the server flushes.
   local ino0 ino i
   ino0=$(stat -c %i "$p/system.reg")
-  timeout 60 wineserver -p
+  ws_start "$p"
   timeout 120 "$wine" reg query 'HKLM\Software\Wine' >/dev/null 2>&1
   for i in $(seq 1 90); do
     sleep 1
@@ -63,8 +63,7 @@ run_prefix() {  # run_prefix <win32|win64>
   if ! timeout 120 "$wine" reg add 'HKLM\Software\SkelvinProbe' /v Name /t REG_SZ /d abc /f "${view[@]}" >/dev/null 2>&1; then
     echo "FAIL: wine reg add ($arch)"; fail=1; return
   fi
-  timeout 60 wineserver -k
-  timeout 120 wineserver -w
+  ws_stop "$p"
   for f in system user userdef; do check "$p/$f.reg"; done
   if ! "$tool" "$p/before/system.reg" --set-sz "$key" Name abc --times-from "$p/system.reg" --out "$p/mine.reg"; then
     echo "FAIL: hive_roundtrip --set-sz ($arch)"; fail=1; return

@@ -5,13 +5,14 @@
 # same prepared prefix (32-bit and 64-bit for the PE32, 64-bit for the 64-bit
 # build; itself a copy of the test run's template where there is one), must
 # leave the decoder's values at the same key paths with the same data. The
-# registry files are compared after wineserver has written them (wineserver
-# -w). The PE32 is skipped (status 77) on a host that cannot run i386 code.
+# registry files are compared after wineserver has written them and exited
+# (ws_wait). The PE32 is skipped (status 77) on a host that cannot run i386 code.
 set -uo pipefail
 native=$1
 exe=$2
 work_root=$3
 source "$(dirname "$0")/../../support/wine_host.sh"
+source "$(dirname "$0")/../../support/wineserver.sh"
 echo "$host_kind"
 require_runnable "" "$exe"
 arches=(win64)
@@ -25,7 +26,7 @@ failures=0
 prefixes=()
 
 cleanup() {
-  for p in "${prefixes[@]}"; do WINEPREFIX=$p timeout 60 wineserver -k >/dev/null 2>&1; done
+  for p in "${prefixes[@]}"; do ws_stop "$p"; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -51,7 +52,7 @@ for arch in "${arches[@]}"; do
     WINEARCH=$arch WINEPREFIX=$base timeout 600 "$(wine_loader "$arch")" wineboot --init >/dev/null 2>&1
   fi
   WINEPREFIX=$base wine_set_windows "$arch" || fail "$arch: the Windows version could not be set"
-  WINEPREFIX=$base timeout 120 wineserver -w
+  ws_wait "$base"
   for side in native exe; do
     cp -a "$base" "$work/$side-$arch"
     prefixes+=("$work/$side-$arch")
@@ -62,12 +63,12 @@ for arch in "${arches[@]}"; do
   [ "$status" = 0 ] && pass "$arch: native run exit 0" || fail "$arch: native run exit $status: $(cat "$work/native-$arch.err")"
   # Let Wine load and save the natively written file too, as it would next.
   WINEPREFIX=$work/native-$arch timeout 300 "$(wine_loader "$arch")" reg query 'HKLM\Software' >/dev/null 2>&1
-  WINEPREFIX=$work/native-$arch timeout 120 wineserver -w
+  ws_wait "$work/native-$arch"
 
   WINEPREFIX=$work/exe-$arch timeout 300 "$(wine_loader "$arch" "$exe")" "$exe" >/dev/null 2>&1
   status=$?
   [ "$status" = 0 ] && pass "$arch: exe run exit 0" || fail "$arch: exe run exit $status"
-  WINEPREFIX=$work/exe-$arch timeout 120 wineserver -w
+  ws_wait "$work/exe-$arch"
 
   decoder_sections "$work/native-$arch/system.reg" >"$work/native-$arch.sections"
   decoder_sections "$work/exe-$arch/system.reg" >"$work/exe-$arch.sections"

@@ -17,18 +17,14 @@ action=$1
 prefix=$2
 arch=${3:-win32}
 source "$(dirname "$0")/../wine_host.sh"
+source "$(dirname "$0")/../wineserver.sh"
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 log=$prefix.log
 
-stop_server() {
-  if [ -d "$prefix" ]; then
-    timeout 60 wineserver -k >>"$log" 2>&1 || true
-    timeout 60 wineserver -w >>"$log" 2>&1 || true
-  fi
-}
+stop_server() { ws_stop "$prefix" >>"$log" 2>&1 || true; }
 
 case $action in
   setup)
@@ -41,11 +37,10 @@ case $action in
     if template=$(wine_template "$arch"); then
       cp -a "$template" "$prefix"
       echo "wineprefix: a copy of $template"
-      # wineserver -p forks a daemon and returns once it is ready.
-      timeout 60 wineserver -p </dev/null >>"$log" 2>&1
+      ws_start "$prefix" >>"$log" 2>&1
     else
       mkdir -p "$prefix"
-      timeout 60 wineserver -p </dev/null >>"$log" 2>&1
+      ws_start "$prefix" >>"$log" 2>&1
       if ! timeout 600 "$(wine_loader "$arch")" wineboot --init </dev/null >>"$log" 2>&1; then
         echo "wineprefix: wineboot --init failed for $prefix (see $log)" >&2
         exit 1
@@ -87,7 +82,7 @@ case $action in
     mkdir -p "$prefix.new"
     : >"$log"
     if ! WINEPREFIX=$prefix.new WINEARCH=$arch timeout 600 "$(wine_loader "$arch")" wineboot --init \
-      </dev/null >>"$log" 2>&1 || ! WINEPREFIX=$prefix.new timeout 120 wineserver -w >>"$log" 2>&1 ||
+      </dev/null >>"$log" 2>&1 || ! ws_wait "$prefix.new" >>"$log" 2>&1 ||
       [ ! -f "$prefix.new/.update-timestamp" ]; then
       echo "wineprefix: wineboot --init failed for the template $prefix (see $log)" >&2
       exit 1
