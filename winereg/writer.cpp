@@ -127,9 +127,9 @@ void DumpSectionHead(std::string& out, std::int64_t time) {
 }
 void DumpSection(std::string& out, const Key& key) {
   DumpSectionHead(out, key.modif());
-  if (key.class_name()) {
+  if (const auto& class_name = key.class_name()) {
     out += "#class=\"";
-    DumpString(out, WithNul{*key.class_name()}, kPlainInQuotes);
+    DumpString(out, WithNul{*class_name}, kPlainInQuotes);
     out += "\"\n";
   }
   if (key.is_link()) out += "#link\n";
