@@ -50,6 +50,9 @@ struct ControlDesign {
   int SunkenBorder = 0;       // pixels of sunken border on each side of a picture box
 };
 
+// A button role: &ControlDesign::Default (Enter) or &ControlDesign::Cancel (Esc).
+using ButtonRole = bool ControlDesign::*;
+
 enum class FormBorder { FixedDialog };
 
 struct FormDesign {

@@ -40,7 +40,7 @@ char16_t FoldCase(char16_t c) {
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 bool IsDirectory(const fs::path& path) {
-  struct stat st {};
+  struct stat st = {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -70,7 +70,7 @@ LONG FindInFolder(const fs::path& dir, std::u16string_view name, fs::path* found
   found->clear();
   if (!IsValidFileName(name)) return ERROR_INVALID_NAME;
   fs::path exact = dir / vocab::ToUtf8(name);
-  struct stat st {};
+  struct stat st = {};
   if (::stat(exact.c_str(), &st) == 0) {
     *found = std::move(exact);
     return ERROR_SUCCESS;

@@ -116,7 +116,7 @@ class TempFd {
 
 // Marks a file as in use by this run for as long as `fd` stays open.
 void MarkOwned(int fd) {
-  struct flock lock {};
+  struct flock lock = {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
   lock.l_start = 0;
@@ -140,7 +140,7 @@ void RemoveLeftovers(const fs::path& file) {
     const std::string_view suffix = std::string_view(name).substr(stem.size());
     if (suffix.size() != 6 && suffix != "tmp" && suffix != "old") continue;
     const fs::path path = dir / name;
-    struct stat st {};
+    struct stat st = {};
     if (::lstat(path.c_str(), &st) != 0) continue;
     if (S_ISLNK(st.st_mode)) {
       ::unlink(path.c_str());  // never one of ours: saves make regular files
@@ -148,7 +148,7 @@ void RemoveLeftovers(const fs::path& file) {
     }
     const internal::Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) continue;
-    struct flock probe {};
+    struct flock probe = {};
     probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET;
     if (::fcntl(fd.get(), F_OFD_GETLK, &probe) == 0 && probe.l_type == F_UNLCK) ::unlink(path.c_str());
@@ -181,7 +181,7 @@ Status HiveFile::Load(Hive** out, Arch fresh_arch) {
   // from the descriptor that is read, so that it always names the content
   // parsed.
   const int fd = ::open(file_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  struct stat st {};
+  struct stat st = {};
   if (fd < 0 || ::fstat(fd, &st) != 0) {
     const int error = errno;
     if (fd >= 0) ::close(fd);
@@ -266,7 +266,7 @@ Status HiveFile::Save(const PrefixLock* lock) {
   FileSystem& files = *files_;
   const fs::path target = SaveTarget(file_);
 
-  struct stat old {};
+  struct stat old = {};
   const bool existed = files.Stat(target.c_str(), &old) == 0;
   if (existed && !S_ISREG(old.st_mode)) {
     Invalidate();
@@ -337,7 +337,7 @@ Status HiveFile::Save(const PrefixLock* lock) {
   if (write_error == 0) write_error = write_all(gathered);
   if (write_error != 0) return fail(write_error, "write", fd);
   if (files.Fsync(fd) != 0) return fail(errno, "flush", fd);
-  struct stat written {};
+  struct stat written = {};
   if (files.Fstat(fd, &written) != 0) return fail(errno, "stat", fd);
   // Open (and marked) until just before the rename.
   TempFd temp_fd(files, fd);

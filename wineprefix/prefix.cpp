@@ -30,7 +30,7 @@ void StripTrailingSlashes(std::string& dir) {
 // The `#arch` of a registry file's header (before its first key), or nullopt.
 std::optional<Arch> HeaderArch(const fs::path& file) {
   const internal::Fd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  struct stat st {};
+  struct stat st = {};
   if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   char text[8192];
   const ssize_t n = ::read(fd.get(), text, sizeof text);
@@ -68,7 +68,7 @@ Status ArchConflict(const fs::path& prefix, Arch held, Arch wanted) {
 }
 
 bool IsDirectory(const fs::path& path) {
-  struct stat st {};
+  struct stat st = {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -87,7 +87,7 @@ std::optional<fs::path> WinePrefix(std::string* why) {
       home = env;
     } else {
       std::vector<char> buffer(16384);
-      struct passwd entry {};
+      struct passwd entry = {};
       struct passwd* found = nullptr;
       if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
           found->pw_dir == nullptr) {
@@ -126,7 +126,7 @@ fs::path DefaultPrefix() {
 Status PrefixArch(const fs::path& prefix, Arch* out) {
   std::optional<Arch> wanted;
   if (Status status = WineArch(&wanted); !status.ok()) return status;
-  struct stat st {};
+  struct stat st = {};
   if (::lstat((prefix / "system.reg").c_str(), &st) == 0) {
     *out = wanted.value_or(Arch::kWin32);
     return Success();

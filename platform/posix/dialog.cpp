@@ -59,7 +59,7 @@ class RawMode {
  public:
   RawMode() {
     if (::isatty(STDIN_FILENO) == 0 || ::tcgetattr(STDIN_FILENO, &g_saved) != 0) return;
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = RestoreAndReraise;
     sigemptyset(&action.sa_mask);
     for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) ::sigaction(kEndingSignals[i], &action, &previous_[i]);
@@ -96,9 +96,7 @@ int ReadByte() {
 }
 
 bool ByteWaiting(int timeout_ms) {
-  struct pollfd fd {
-    STDIN_FILENO, POLLIN, 0
-  };
+  pollfd fd = {STDIN_FILENO, POLLIN, 0};
   return ::poll(&fd, 1, timeout_ms) > 0;
 }
 
@@ -269,7 +267,7 @@ class TerminalToolkit final : public DialogToolkit {
     }
   }
 
-  static void Press(FormId id, Form& form, bool ControlDesign::*role) {
+  static void Press(FormId id, Form& form, ButtonRole role) {
     const auto& controls = form.design->Controls;
     for (std::size_t i = 0; i < controls.size(); ++i) {
       if (controls[i].Kind == ControlKind::CommandButton && controls[i].*role) {

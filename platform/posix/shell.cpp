@@ -38,7 +38,7 @@ namespace {
 namespace fs = std::filesystem;
 
 bool IsRegularFile(const fs::path& path) {
-  struct stat st {};
+  struct stat st = {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 

@@ -28,7 +28,7 @@ LONG PrefixFileInput::OpenForReading(const char* lpFileName, FileHandle* phFile)
   // Non-blocking, so that a FIFO or device at the path cannot hold the open.
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return wineprefix::StatusFromErrno(errno, wineprefix::ErrnoUse::kOpenFile);
-  struct stat st {};
+  struct stat st = {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return ERROR_ACCESS_DENIED;

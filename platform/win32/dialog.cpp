@@ -44,7 +44,7 @@ int Px(int twips, const Form& form) { return TwipsToPixels(twips, form.dpi); }
 Form* FormOf(::HWND hwnd) { return reinterpret_cast<Form*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA)); }
 
 // The control of the design list whose role `role` is set.
-int FindButton(const Form& form, bool ControlDesign::*role) {
+int FindButton(const Form& form, ButtonRole role) {
   const auto& controls = form.design->Controls;
   for (std::size_t i = 0; i < controls.size(); ++i) {
     if (controls[i].Kind == ControlKind::CommandButton && controls[i].*role) return static_cast<int>(i);

@@ -58,7 +58,7 @@ class RecordingToolkit final : public plat::DialogToolkit {
   // toolkit turns into a click on the default/cancel button).
   void Press(plat::FormId id, std::size_t control) { forms.at(id).events->Click(id, control); }
   // The button that Enter (default) or Esc (cancel) presses.
-  std::size_t RoleButton(plat::FormId id, bool plat::ControlDesign::*role) const {
+  std::size_t RoleButton(plat::FormId id, plat::ButtonRole role) const {
     const auto& controls = forms.at(id).design->Controls;
     for (std::size_t i = 0; i < controls.size(); ++i) {
       if (controls[i].Kind == plat::ControlKind::CommandButton && controls[i].*role) return i;

@@ -50,9 +50,7 @@ RunResult Run(const RunPlan& plan) {
   if (child < 0) return result;
   if (plan.kill_after) {
     const auto ns = plan.kill_after->count();
-    struct timespec delay {
-      static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)
-    };
+    const timespec delay = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     ::nanosleep(&delay, nullptr);
     ::kill(child, SIGKILL);
   }

@@ -229,7 +229,7 @@ class FakeServer {
       bool ok = ::chdir(dir.c_str()) == 0;
       if (hold_lock) {
         const int fd = ::open("lock", O_WRONLY | O_CREAT, 0600);
-        struct flock lock {};
+        struct flock lock = {};
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
         lock.l_len = 1;
@@ -262,7 +262,7 @@ class FakeServer {
 };
 
 std::string ServerDirName(const fs::path& dir) {
-  struct stat st {};
+  struct stat st = {};
   ::stat(dir.c_str(), &st);
   char name[64];
   std::snprintf(name, sizeof name, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
@@ -363,7 +363,7 @@ TEST_F(PrefixLockTest, ALeftoverGoesOnlyWithItsOwner) {
   const pid_t owner = ::fork();
   if (owner == 0) {
     const int fd = ::open(owned.c_str(), O_WRONLY);
-    struct flock mark {};
+    struct flock mark = {};
     mark.l_type = F_WRLCK;
     mark.l_whence = SEEK_SET;
     const char answer = fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &mark) == 0 ? 'y' : 'n';

@@ -719,54 +719,34 @@ TEST_P(ChangedHiveTest, SavesAsAFreshTree) {
   EXPECT_EQ(Save(back), expected);
 }
 
+// One change a row.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Changes, ChangedHiveTest,
     ValuesIn(std::vector<ChangeCase>{
-        {"SetValueNew",
-         [](Hive& h) {
-           At(h, {u"A"}).SetValue(u"y", 4, {2, 0, 0, 0});
-         },
-         "\"y\"=dword:00000002\n"},
-        {"SetValueReplace",
-         [](Hive& h) {
-           At(h, {u"A", u"B"}).SetValue(u"BIN", 3, {0xff});
-         },
-         "\"bin\"=hex:ff\n"},
-        {"RemoveValue",
-         [](Hive& h) {
-           EXPECT_TRUE(At(h, {u"A", u"B"}).RemoveValue(u"bin"));
-         },
-         ""},
+        {"SetValueNew", [](Hive& h) { At(h, {u"A"}).SetValue(u"y", 4, {2, 0, 0, 0}); }, "\"y\"=dword:00000002\n"},
+        {"SetValueReplace", [](Hive& h) { At(h, {u"A", u"B"}).SetValue(u"BIN", 3, {0xff}); }, "\"bin\"=hex:ff\n"},
+        {"RemoveValue", [](Hive& h) { EXPECT_TRUE(At(h, {u"A", u"B"}).RemoveValue(u"bin")); }, ""},
         // Its only value gone, a key with a subkey is no longer written.
         {"RemoveLastValue", [](Hive& h) { EXPECT_TRUE(At(h, {u"A"}).RemoveValue(u"x")); }, ""},
         {"SetModif", [](Hive& h) { At(h, {u"C"}).set_modif(kTime1 + 10 * 10000000); }, "[C] 1690913116\n"},
-        {"SetClassName",
-         [](Hive& h) {
-           At(h, {u"A", u"B"}).set_class_name(u"new");
-         },
-         "#class=\"new\"\n"},
+        {"SetClassName", [](Hive& h) { At(h, {u"A", u"B"}).set_class_name(u"new"); }, "#class=\"new\"\n"},
         {"ClearClassName", [](Hive& h) { At(h, {u"C"}).set_class_name(std::nullopt); }, ""},
         {"SetLink", [](Hive& h) { At(h, {u"A"}).set_link(true); }, "#time=1d9c4a2b3c4d5e6\n#link\n\"x\"="},
         {"ClearLink", [](Hive& h) { At(h, {u"D"}).set_link(false); }, ""},
-        {"SetVolatile",
-         [](Hive& h) {
-           At(h, {u"A", u"B"}).set_volatile(true);
-         },
-         ""},
+        {"SetVolatile", [](Hive& h) { At(h, {u"A", u"B"}).set_volatile(true); }, ""},
         {"SetVolatileOnParent", [](Hive& h) { At(h, {u"A"}).set_volatile(true); }, ""},
         {"AddSubkey", [](Hive& h) { At(h, {u"C"}).AddSubkey(u"New", kTime1).SetValue(u"", 1, Utf16Z(u"n")); },
          "[C\\\\New] 1690913106\n"},
         // A leaf without values is written; once it has a subkey it is implied.
-        {"AddSubkeyToImpliedLeaf",
-         [](Hive& h) {
-           At(h, {u"E", u"F"}).AddSubkey(u"G", kTime1);
-         },
+        {"AddSubkeyToImpliedLeaf", [](Hive& h) { At(h, {u"E", u"F"}).AddSubkey(u"G", kTime1); },
          "[E\\\\F\\\\G] 1690913106\n"},
         // Its subkey gone, a key without values is written again.
         {"RemoveSubkey", [](Hive& h) { EXPECT_TRUE(At(h, {u"E"}).RemoveSubkey(u"f")); }, "[E] 1690913106\n"},
         {"ReplaceRoot", [](Hive& h) { h.root = std::move(At(h, {u"A"})); }, "[B] 1690913106\n"},
     }),
     ChangeName);
+// clang-format on
 
 TEST(ChangedHiveTest, KeepsTheTextOfUnchangedKeysOnly) {
   Hive hive = MustParse(kCacheText);

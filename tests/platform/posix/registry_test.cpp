@@ -831,7 +831,7 @@ TEST_F(DeferredCreation, TheObjectGoingSavesWhatIsLeft) {
 
 // The lock file a wineserver for `prefix` would hold.
 std::filesystem::path ServerLock(const std::filesystem::path& prefix) {
-  struct stat st {};
+  struct stat st = {};
   ::stat(prefix.c_str(), &st);
   char dir[64];
   std::snprintf(dir, sizeof dir, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
@@ -855,7 +855,7 @@ TEST_F(PrefixRegistryTest, ARunningWineserverIsRefusedWithTheWayOut) {
   if (server == 0) {
     // Stands in for wineserver: a classic write lock on byte 0 of `lock`.
     const int fd = ::open(ServerLock(prefix_.path()).c_str(), O_WRONLY | O_CREAT, 0600);
-    struct flock lock {};
+    struct flock lock = {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     lock.l_len = 1;
