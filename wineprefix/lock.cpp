@@ -172,7 +172,6 @@ struct ServerScan {
   LONG status = ERROR_SUCCESS;
   pid_t pid = 0;
   std::size_t which = 0;  // the index of its server directory's name
-  std::string tmpdir;     // the TMPDIR it was started with, when not this run's
 };
 
 // Looks through /proc for a process working in one of the server
@@ -187,14 +186,14 @@ ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::op
                                 fs::path("/run/user/" + uid) / "wine" / server_dirs[i] / "lock"};
     if (own_base) locks.push_back(*own_base / server_dirs[i] / "lock");
     for (const fs::path& lock : locks) {
-      if (const pid_t pid = RunningServer(lock)) return {ERROR_SUCCESS, pid, i, {}};
+      if (const pid_t pid = RunningServer(lock)) return {ERROR_SUCCESS, pid, i};
     }
   }
   DIR* proc = ::opendir("/proc");
   struct stat self {};
   if (proc == nullptr || ::stat("/proc/self/cwd", &self) != 0) {
     if (proc != nullptr) ::closedir(proc);
-    return {ERROR_LOCK_FAILED, 0, 0, {}};
+    return {ERROR_LOCK_FAILED, 0, 0};
   }
   // Per entry, one readlink and no allocation; only a match costs more.
   char own[24];
@@ -222,12 +221,6 @@ ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::op
     found.pid = static_cast<pid_t>(std::strtol(name, nullptr, 10));
     found.which = static_cast<std::size_t>(it - server_dirs.begin());
     if (const pid_t holder = RunningServer(std::string(link) + "/lock")) found.pid = holder;
-    // <TMPDIR>/wine-XXXXXX/server-*: a server of another TMPDIR is stopped
-    // with that one.
-    const fs::path parent = fs::path(dir).parent_path();
-    if (parent.filename().string().rfind("wine-", 0) == 0 && parent.parent_path() != fs::path(TempRoot())) {
-      found.tmpdir = parent.parent_path().string();
-    }
     break;
   }
   ::closedir(proc);
@@ -244,12 +237,14 @@ Status ReportScan(const fs::path& prefix, const std::vector<fs::path>& dirs, con
   }
   if (scan.pid == 0) return Success();
   const fs::path& owner = scan.which < dirs.size() ? dirs[scan.which] : prefix;
-  const std::string tmpdir = scan.tmpdir.empty() ? "" : "TMPDIR=" + scan.tmpdir + " ";
+  // SIGTERM makes wineserver save the registry and exit; `wineserver -k`
+  // needs the server's own TMPDIR, and aborts in some Wine versions.
+  const std::string pid = std::to_string(scan.pid);
   return Failure(ERROR_BUSY,
-                 prefix.string() + ": a wineserver (pid " + std::to_string(scan.pid) + ") is running for " +
+                 prefix.string() + ": a wineserver (pid " + pid + ") is running for " +
                      (owner == prefix ? "this prefix" : owner.string() + ", where a registry file of this prefix is,") +
-                     " and would overwrite the registry when it exits; stop it with `" + tmpdir +
-                     "WINEPREFIX=" + owner.string() + " wineserver -k` and try again");
+                     " and would overwrite the registry when it exits; stop it with `kill " + pid +
+                     "` (it saves the registry as it exits) and try again");
 }
 
 // Takes wineserver's lock of `base`/`name` (byte 0 of its `lock`) as an
@@ -286,8 +281,7 @@ Status HoldServerLock(const fs::path& prefix, const fs::path& base, const std::s
     if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
       return Failure(ERROR_LOCK_VIOLATION, lock_file.string() + ": cannot lock: " + std::strerror(errno));
     }
-    if (const pid_t pid = RunningServer(lock_file); pid != 0)
-      return ReportScan(prefix, {}, {ERROR_SUCCESS, pid, 0, {}});
+    if (const pid_t pid = RunningServer(lock_file); pid != 0) return ReportScan(prefix, {}, {ERROR_SUCCESS, pid, 0});
     if (std::chrono::steady_clock::now() > deadline) {
       return Failure(ERROR_LOCK_VIOLATION,
                      prefix.string() + ": the registry stayed locked by another program for 60 s");

@@ -308,7 +308,8 @@ TEST_F(PrefixLockTest, AServerOfTheDirectoryASymlinkedFileLivesInIsFound) {
   wineprefix::PrefixLock lock;
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_BUSY);
-  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("wineserver -k"));
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+              HasSubstr("stop it with `kill " + std::to_string(server.pid()) + "`"));
 }
 
 TEST_F(PrefixLockTest, ASaveChecksAgainBeforeItReplacesTheFile) {

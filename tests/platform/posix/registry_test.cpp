@@ -885,8 +885,8 @@ TEST_F(PrefixRegistryTest, ARunningWineserverIsRefusedWithTheWayOut) {
     ::close(ready[1]);
     EXPECT_EQ(status, 1) << dir;
     EXPECT_EQ(create, plat::ERROR_BUSY) << dir;
-    EXPECT_THAT(err, HasSubstr("(pid " + std::to_string(server) + ")")) << dir;
-    EXPECT_THAT(err, HasSubstr("wineserver -k")) << dir;
+    EXPECT_THAT(err, HasSubstr("a wineserver (pid " + std::to_string(server) + ") is running for this prefix")) << dir;
+    EXPECT_THAT(err, HasSubstr("stop it with `kill " + std::to_string(server) + "`")) << dir;
     EXPECT_EQ(File(), before) << dir;
     // Once the server is gone the prefix is usable again.
     EXPECT_TRUE(testenv::KeyPresent(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Guarded")) << dir;
