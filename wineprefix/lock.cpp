@@ -135,6 +135,10 @@ std::optional<fs::path> ServerBase(const fs::path& prefix, std::string* why) {
   return failed(pointer.string() + ": cannot create the wineserver file", error != 0 ? error : EIO);
 }
 
+// Upstream Wine's parent of the server directories: always in /tmp, whatever
+// TMPDIR says.
+fs::path UpstreamBase() { return fs::path("/tmp/.wine-" + std::to_string(::getuid())); }
+
 // Creates a directory as wineserver does: 0700, and it must be the user's.
 bool MakePrivateDir(const fs::path& dir, std::string* why) {
   struct stat st {};
@@ -168,7 +172,6 @@ struct ServerScan {
   LONG status = ERROR_SUCCESS;
   pid_t pid = 0;
   std::size_t which = 0;  // the index of its server directory's name
-  std::string tmpdir;     // the TMPDIR it was started with, when not this run's
 };
 
 // Looks through /proc for a process working in one of the server
@@ -179,18 +182,18 @@ ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::op
   scans.fetch_add(1, std::memory_order_relaxed);
   const std::string uid = std::to_string(::getuid());
   for (std::size_t i = 0; i < server_dirs.size(); ++i) {
-    std::vector<fs::path> locks{fs::path("/tmp/.wine-" + uid) / server_dirs[i] / "lock",
+    std::vector<fs::path> locks{UpstreamBase() / server_dirs[i] / "lock",
                                 fs::path("/run/user/" + uid) / "wine" / server_dirs[i] / "lock"};
     if (own_base) locks.push_back(*own_base / server_dirs[i] / "lock");
     for (const fs::path& lock : locks) {
-      if (const pid_t pid = RunningServer(lock)) return {ERROR_SUCCESS, pid, i, {}};
+      if (const pid_t pid = RunningServer(lock)) return {ERROR_SUCCESS, pid, i};
     }
   }
   DIR* proc = ::opendir("/proc");
   struct stat self {};
   if (proc == nullptr || ::stat("/proc/self/cwd", &self) != 0) {
     if (proc != nullptr) ::closedir(proc);
-    return {ERROR_LOCK_FAILED, 0, 0, {}};
+    return {ERROR_LOCK_FAILED, 0, 0};
   }
   // Per entry, one readlink and no allocation; only a match costs more.
   char own[24];
@@ -218,12 +221,6 @@ ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::op
     found.pid = static_cast<pid_t>(std::strtol(name, nullptr, 10));
     found.which = static_cast<std::size_t>(it - server_dirs.begin());
     if (const pid_t holder = RunningServer(std::string(link) + "/lock")) found.pid = holder;
-    // <TMPDIR>/wine-XXXXXX/server-*: a server of another TMPDIR is stopped
-    // with that one.
-    const fs::path parent = fs::path(dir).parent_path();
-    if (parent.filename().string().rfind("wine-", 0) == 0 && parent.parent_path() != fs::path(TempRoot())) {
-      found.tmpdir = parent.parent_path().string();
-    }
     break;
   }
   ::closedir(proc);
@@ -240,12 +237,59 @@ Status ReportScan(const fs::path& prefix, const std::vector<fs::path>& dirs, con
   }
   if (scan.pid == 0) return Success();
   const fs::path& owner = scan.which < dirs.size() ? dirs[scan.which] : prefix;
-  const std::string tmpdir = scan.tmpdir.empty() ? "" : "TMPDIR=" + scan.tmpdir + " ";
+  // SIGTERM makes wineserver save the registry and exit; `wineserver -k`
+  // needs the server's own TMPDIR, and aborts in some Wine versions.
+  const std::string pid = std::to_string(scan.pid);
   return Failure(ERROR_BUSY,
-                 prefix.string() + ": a wineserver (pid " + std::to_string(scan.pid) + ") is running for " +
+                 prefix.string() + ": a wineserver (pid " + pid + ") is running for " +
                      (owner == prefix ? "this prefix" : owner.string() + ", where a registry file of this prefix is,") +
-                     " and would overwrite the registry when it exits; stop it with `" + tmpdir +
-                     "WINEPREFIX=" + owner.string() + " wineserver -k` and try again");
+                     " and would overwrite the registry when it exits; stop it with `kill " + pid +
+                     "` (it saves the registry as it exits) and try again");
+}
+
+// Takes wineserver's lock of `base`/`name` (byte 0 of its `lock`) as an
+// open-file-description lock, its directories made as wineserver makes
+// them, waiting for another run until `deadline`. The lock is added to `fds`;
+// a file already held there is not locked again, since two locks of one
+// process on it would exclude each other. ERROR_BUSY when a wineserver holds
+// it.
+Status HoldServerLock(const fs::path& prefix, const fs::path& base, const std::string& name,
+                      std::chrono::steady_clock::time_point deadline, std::vector<internal::Fd>* fds) {
+  std::string why;
+  if (!MakePrivateDir(base, &why) || !MakePrivateDir(base / name, &why)) {
+    return Failure(ERROR_ACCESS_DENIED,
+                   prefix.string() + ": cannot set up the wineserver lock for this prefix: " + why);
+  }
+  const fs::path lock_file = base / name / "lock";
+  internal::Fd fd(::open(lock_file.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  struct stat st = {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
+    return Failure(ERROR_ACCESS_DENIED, lock_file.string() + ": " + std::strerror(errno));
+  }
+  for (const internal::Fd& held : *fds) {
+    struct stat held_st = {};
+    if (::fstat(held.get(), &held_st) == 0 && held_st.st_dev == st.st_dev && held_st.st_ino == st.st_ino) {
+      return Success();
+    }
+  }
+  struct flock server = {};
+  server.l_type = F_WRLCK;
+  server.l_whence = SEEK_SET;
+  server.l_start = 0;
+  server.l_len = 1;
+  while (::fcntl(fd.get(), F_OFD_SETLK, &server) != 0) {
+    if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+      return Failure(ERROR_LOCK_VIOLATION, lock_file.string() + ": cannot lock: " + std::strerror(errno));
+    }
+    if (const pid_t pid = RunningServer(lock_file); pid != 0) return ReportScan(prefix, {}, {ERROR_SUCCESS, pid, 0});
+    if (std::chrono::steady_clock::now() > deadline) {
+      return Failure(ERROR_LOCK_VIOLATION,
+                     prefix.string() + ": the registry stayed locked by another program for 60 s");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  fds->push_back(std::move(fd));
+  return Success();
 }
 
 }  // namespace
@@ -345,37 +389,16 @@ Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
     return status;
   }
 
-  // wineserver's own lock, where a server started in this environment takes
-  // it: without it, such a server could start meanwhile.
-  const std::string own = ServerDirName(st);
-  if (!base || !MakePrivateDir(*base, &why) || !MakePrivateDir(*base / own, &why)) {
+  // wineserver's own lock, in the server directory this environment
+  // designates and in upstream Wine's: without them, a server of either
+  // layout could start meanwhile.
+  if (!base) {
     return Failure(ERROR_ACCESS_DENIED,
                    prefix.string() + ": cannot set up the wineserver lock for this prefix: " + why);
   }
-  {
-    const fs::path lock_file = *base / own / "lock";
-    const int fd = ::open(lock_file.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      return Failure(ERROR_ACCESS_DENIED, lock_file.string() + ": " + std::strerror(errno));
-    }
-    lock.fds_.emplace_back(fd);
-    struct flock server {};
-    server.l_type = F_WRLCK;
-    server.l_whence = SEEK_SET;
-    server.l_start = 0;
-    server.l_len = 1;
-    while (::fcntl(fd, F_OFD_SETLK, &server) != 0) {
-      if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
-        return Failure(ERROR_LOCK_VIOLATION, lock_file.string() + ": cannot lock: " + std::strerror(errno));
-      }
-      if (const pid_t pid = RunningServer(lock_file); pid != 0)
-        return ReportScan(prefix, {}, {ERROR_SUCCESS, pid, 0, {}});
-      if (std::chrono::steady_clock::now() > deadline) {
-        return Failure(ERROR_LOCK_VIOLATION,
-                       prefix.string() + ": the registry stayed locked by another program for 60 s");
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+  const std::string own = ServerDirName(st);
+  for (const fs::path& server_base : {*base, UpstreamBase()}) {
+    if (Status status = HoldServerLock(prefix, server_base, own, deadline, &lock.fds_); !status.ok()) return status;
   }
   *out = std::move(lock);
   return Success();

@@ -16,8 +16,9 @@ namespace wineprefix {
 //   that is a link out of it), the lock every native run takes whatever its
 //   environment, so no two runs change the prefix at once;
 // - the wineserver lock of the server directory this environment designates
-//   (an open-file-description lock on byte 0 of its `lock`), so no wineserver
-//   started in this environment can start meanwhile.
+//   and of upstream Wine's (/tmp/.wine-<uid>): an open-file-description lock
+//   on byte 0 of each `lock`, so no wineserver of either layout can start
+//   meanwhile.
 // A wineserver already running for the prefix is found wherever its server
 // directory is: a process whose working directory is the prefix's
 // server-<dev>-<ino> directory, or a holder of one of the lock files.
@@ -43,7 +44,7 @@ class PrefixLock {
   static std::uint64_t Scans();
 
  private:
-  std::vector<internal::Fd> fds_;            // directory locks, then the server lock
+  std::vector<internal::Fd> fds_;            // directory locks, then the server locks
   std::vector<std::filesystem::path> dirs_;  // the guarded directories
   std::vector<std::string> server_dirs_;     // server-<dev>-<ino> of each
   std::filesystem::path prefix_;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -217,31 +218,33 @@ constexpr char kMachine[] =
     "[Software\\\\Kept] 1700000000\n#time=1d9f1b4c8e2a000\n\"Old\"=dword:00000001\n";
 
 // A child process that works in `dir` (as wineserver works in its server
-// directory), or holds a classic lock on `dir`/lock, until it is killed.
+// directory), or holds a classic lock on `dir`/lock, until it is killed. The
+// directory and its parent are made as wineserver makes them; a lock it
+// cannot take ends it, as it ends wineserver.
 class FakeServer {
  public:
   FakeServer(const fs::path& dir, bool hold_lock) {
-    fs::create_directories(dir);
+    ::mkdir(dir.parent_path().c_str(), 0700);
+    ::mkdir(dir.c_str(), 0700);
     int ready[2];
     if (::pipe(ready) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
-      bool ok = ::chdir(dir.c_str()) == 0;
-      if (hold_lock) {
-        const int fd = ::open("lock", O_WRONLY | O_CREAT, 0600);
+      int error = ::chdir(dir.c_str()) == 0 ? 0 : errno;
+      if (hold_lock && error == 0) {
+        const int fd = ::open("lock", O_WRONLY | O_CREAT | O_TRUNC, 0600);
         struct flock lock = {};
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
         lock.l_len = 1;
-        ok = ok && fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0;
+        if (fd < 0 || ::fcntl(fd, F_SETLK, &lock) != 0) error = errno;
       }
-      const char answer = ok ? 'y' : 'n';
-      (void)!::write(ready[1], &answer, 1);
+      (void)!::write(ready[1], &error, sizeof error);
+      if (error != 0) ::_exit(2);
       ::pause();
       ::_exit(0);
     }
-    char answer = 0;
-    ok_ = ::read(ready[0], &answer, 1) == 1 && answer == 'y';
+    ok_ = ::read(ready[0], &error_, sizeof error_) == sizeof error_ && error_ == 0;
     ::close(ready[0]);
     ::close(ready[1]);
   }
@@ -254,11 +257,13 @@ class FakeServer {
   FakeServer(const FakeServer&) = delete;
   FakeServer& operator=(const FakeServer&) = delete;
   bool ok() const { return ok_; }
+  int error() const { return error_; }  // errno of the step that failed
   pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
   bool ok_ = false;
+  int error_ = -1;
 };
 
 std::string ServerDirName(const fs::path& dir) {
@@ -303,7 +308,8 @@ TEST_F(PrefixLockTest, AServerOfTheDirectoryASymlinkedFileLivesInIsFound) {
   wineprefix::PrefixLock lock;
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_BUSY);
-  EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("wineserver -k"));
+  EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+              HasSubstr("stop it with `kill " + std::to_string(server.pid()) + "`"));
 }
 
 TEST_F(PrefixLockTest, ASaveChecksAgainBeforeItReplacesTheFile) {
@@ -322,6 +328,27 @@ TEST_F(PrefixLockTest, ASaveChecksAgainBeforeItReplacesTheFile) {
   for (const auto& entry : fs::directory_iterator(prefix_.path())) {
     EXPECT_EQ(entry.path().filename().string().find("skelvin-"), std::string::npos) << entry.path();
   }
+}
+
+// Upstream Wine keeps its server directories in /tmp/.wine-<uid> whatever
+// TMPDIR says: a wineserver of that layout cannot start while a run holds
+// the prefix, and can once the run is done.
+TEST_F(PrefixLockTest, NoUpstreamWineserverStartsMeanwhile) {
+  const fs::path upstream = fs::path("/tmp/.wine-" + std::to_string(::getuid())) / ServerDirName(prefix_.path());
+  {
+    wineprefix::PrefixLock lock;
+    ASSERT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_SUCCESS);
+    for (const fs::path& dir : {upstream.parent_path(), upstream}) {
+      struct stat st = {};
+      ASSERT_EQ(::lstat(dir.c_str(), &st), 0) << dir;
+      EXPECT_TRUE(S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0) << dir;
+    }
+    const FakeServer refused(upstream, true);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_THAT(refused.error(), ::testing::AnyOf(EAGAIN, EACCES));
+  }
+  const FakeServer started(upstream, true);
+  EXPECT_TRUE(started.ok()) << started.error();
 }
 
 // Runs with different temporary directories lock the same prefix.

@@ -829,60 +829,68 @@ TEST_F(DeferredCreation, TheObjectGoingSavesWhatIsLeft) {
   EXPECT_THAT(other.Read("system.reg"), HasSubstr("[Software\\\\Leaked]"));
 }
 
-// The lock file a wineserver for `prefix` would hold.
-std::filesystem::path ServerLock(const std::filesystem::path& prefix) {
+// The server directories a wineserver for `prefix` would work in: Debian's
+// for this environment, and upstream Wine's.
+std::vector<std::filesystem::path> ServerDirs(const std::filesystem::path& prefix) {
   struct stat st = {};
   ::stat(prefix.c_str(), &st);
   char dir[64];
   std::snprintf(dir, sizeof dir, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
                 static_cast<unsigned long long>(st.st_ino));
+  const std::filesystem::path upstream = std::filesystem::path("/tmp/.wine-" + std::to_string(::getuid())) / dir;
   const std::string run = "/run/user/" + std::to_string(::getuid());
-  if (std::filesystem::is_directory(run)) return std::filesystem::path(run) / "wine" / dir / "lock";
+  if (std::filesystem::is_directory(run)) return {std::filesystem::path(run) / "wine" / dir, upstream};
   std::ifstream pointer(prefix / "wineserver");
   std::string name;
   std::getline(pointer, name);
   const char* tmp = std::getenv("TMPDIR");
-  return std::filesystem::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") / name / dir / "lock";
+  return {std::filesystem::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") / name / dir, upstream};
 }
 
 TEST_F(PrefixRegistryTest, ARunningWineserverIsRefusedWithTheWayOut) {
   const HKEY key = Create("Software\\Guarded");
   (void)reg_.RegCloseKey(key);
-  const std::string before = File();
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t server = ::fork();
-  if (server == 0) {
-    // Stands in for wineserver: a classic write lock on byte 0 of `lock`.
-    const int fd = ::open(ServerLock(prefix_.path()).c_str(), O_WRONLY | O_CREAT, 0600);
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_len = 1;
-    const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? 'y' : 'n';
-    (void)!::write(ready[1], &ok, 1);
-    ::pause();
-    ::_exit(0);
+  for (const std::filesystem::path& dir : ServerDirs(prefix_.path())) {
+    const std::string before = File();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t server = ::fork();
+    if (server == 0) {
+      // Stands in for wineserver: its directories made private, a classic
+      // write lock on byte 0 of `lock`, from within the server directory.
+      ::mkdir(dir.parent_path().c_str(), 0700);
+      ::mkdir(dir.c_str(), 0700);
+      const int fd = ::chdir(dir.c_str()) == 0 ? ::open("lock", O_WRONLY | O_CREAT | O_TRUNC, 0600) : -1;
+      struct flock lock = {};
+      lock.l_type = F_WRLCK;
+      lock.l_whence = SEEK_SET;
+      lock.l_len = 1;
+      const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? 'y' : 'n';
+      (void)!::write(ready[1], &ok, 1);
+      ::pause();
+      ::_exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ASSERT_EQ(ok, 'y') << dir;
+    ::testing::internal::CaptureStderr();
+    const LONG status = testenv::KeyPresent(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Guarded") ? 0 : 1;
+    HKEY other = 0;
+    const LONG create = reg_.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\Other", 0, nullptr, 0, 0x3F, nullptr,
+                                             &other, nullptr);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ::kill(server, SIGKILL);
+    ::waitpid(server, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(status, 1) << dir;
+    EXPECT_EQ(create, plat::ERROR_BUSY) << dir;
+    EXPECT_THAT(err, HasSubstr("a wineserver (pid " + std::to_string(server) + ") is running for this prefix")) << dir;
+    EXPECT_THAT(err, HasSubstr("stop it with `kill " + std::to_string(server) + "`")) << dir;
+    EXPECT_EQ(File(), before) << dir;
+    // Once the server is gone the prefix is usable again.
+    EXPECT_TRUE(testenv::KeyPresent(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Guarded")) << dir;
   }
-  char ok = 0;
-  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
-  ASSERT_EQ(ok, 'y');
-  ::testing::internal::CaptureStderr();
-  const LONG status = testenv::KeyPresent(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Guarded") ? 0 : 1;
-  HKEY other = 0;
-  const LONG create =
-      reg_.RegCreateKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\Other", 0, nullptr, 0, 0x3F, nullptr, &other, nullptr);
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  ::kill(server, SIGKILL);
-  ::waitpid(server, nullptr, 0);
-  ::close(ready[0]);
-  ::close(ready[1]);
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(create, plat::ERROR_BUSY);
-  EXPECT_THAT(err, HasSubstr("wineserver -k"));
-  EXPECT_EQ(File(), before);
-  // Once the server is gone the prefix is usable again.
-  EXPECT_TRUE(testenv::KeyPresent(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Guarded"));
 }
 
 TEST_F(PrefixRegistryTest, ConcurrentWritersLoseNoUpdate) {

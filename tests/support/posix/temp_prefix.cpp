@@ -1,11 +1,15 @@
 #include "tests/support/posix/temp_prefix.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace testenv {
 
@@ -18,12 +22,28 @@ TempPrefix::TempPrefix() {
 
 TempPrefix::~TempPrefix() {
   std::error_code ec;
-  // The server directory that a lock on this prefix created outside it.
-  std::ifstream pointer(path_ / "wineserver");
-  std::string name;
-  if (std::getline(pointer, name) && !name.empty() && name.find('/') == std::string::npos) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::filesystem::remove_all(std::filesystem::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") / name, ec);
+  // The server directories that a lock on this prefix, or on a prefix made
+  // in it, made outside it: in upstream Wine's /tmp/.wine-<uid> (which stays,
+  // as wineserver leaves it), and in TMPDIR, named by the `wineserver` file.
+  std::vector<std::filesystem::path> prefixes{path_};
+  for (const auto& entry : std::filesystem::directory_iterator(path_, ec)) {
+    if (entry.is_directory(ec) && !entry.is_symlink(ec)) prefixes.push_back(entry.path());
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  const std::filesystem::path tmp_root = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  for (const std::filesystem::path& prefix : prefixes) {
+    struct stat st = {};
+    if (::stat(prefix.c_str(), &st) == 0) {
+      char dir[64];
+      std::snprintf(dir, sizeof dir, "server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                    static_cast<unsigned long long>(st.st_ino));
+      std::filesystem::remove_all(std::filesystem::path("/tmp/.wine-" + std::to_string(::getuid())) / dir, ec);
+    }
+    std::ifstream pointer(prefix / "wineserver");
+    std::string name;
+    if (std::getline(pointer, name) && !name.empty() && name.find('/') == std::string::npos) {
+      std::filesystem::remove_all(tmp_root / name, ec);
+    }
   }
   std::filesystem::remove_all(path_, ec);
 }
