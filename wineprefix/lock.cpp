@@ -71,7 +71,7 @@ std::optional<fs::path> ServerBase(const fs::path& prefix, std::string* why) {
   const std::string root = TempRoot();
   const fs::path pointer = prefix / "wineserver";
   const auto read_pointer = [&]() -> std::optional<fs::path> {
-    struct stat st {};
+    struct stat st = {};
     if (::stat(pointer.c_str(), &st) != 0 || (st.st_mode & 0777) != S_IRUSR || !S_ISREG(st.st_mode)) {
       return std::nullopt;
     }
@@ -87,7 +87,7 @@ std::optional<fs::path> ServerBase(const fs::path& prefix, std::string* why) {
     return std::nullopt;
   };
   // wineserver replaces a pointer file whose mode is not 0400.
-  struct stat st {};
+  struct stat st = {};
   if (::lstat(pointer.c_str(), &st) == 0 && (st.st_mode & 0777) != S_IRUSR && ::unlink(pointer.c_str()) != 0) {
     return failed(pointer.string() + ": cannot replace the wineserver file", errno);
   }
@@ -141,7 +141,7 @@ fs::path UpstreamBase() { return fs::path("/tmp/.wine-" + std::to_string(::getui
 
 // Creates a directory as wineserver does: 0700, and it must be the user's.
 bool MakePrivateDir(const fs::path& dir, std::string* why) {
-  struct stat st {};
+  struct stat st = {};
   if (::lstat(dir.c_str(), &st) != 0) {
     if ((::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) || ::lstat(dir.c_str(), &st) != 0) {
       *why = dir.string() + ": cannot create the wineserver directory: " + std::strerror(errno);
@@ -157,7 +157,7 @@ bool MakePrivateDir(const fs::path& dir, std::string* why) {
 pid_t RunningServer(const fs::path& lock_file) {
   const internal::Fd fd(::open(lock_file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) return 0;
-  struct flock probe {};
+  struct flock probe = {};
   probe.l_type = F_WRLCK;
   probe.l_whence = SEEK_SET;
   probe.l_start = 0;
@@ -190,7 +190,7 @@ ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::op
     }
   }
   DIR* proc = ::opendir("/proc");
-  struct stat self {};
+  struct stat self = {};
   if (proc == nullptr || ::stat("/proc/self/cwd", &self) != 0) {
     if (proc != nullptr) ::closedir(proc);
     return {ERROR_LOCK_FAILED, 0, 0};
@@ -243,8 +243,8 @@ Status ReportScan(const fs::path& prefix, const std::vector<fs::path>& dirs, con
   return Failure(ERROR_BUSY,
                  prefix.string() + ": a wineserver (pid " + pid + ") is running for " +
                      (owner == prefix ? "this prefix" : owner.string() + ", where a registry file of this prefix is,") +
-                     " and would overwrite the registry when it exits; stop it with `kill " + pid +
-                     "` (it saves the registry as it exits) and try again");
+                     " and would overwrite the registry when it exits; stop it with `kill -INT " + pid +
+                     "` (it ends the prefix's programs, saves the registry and exits) and try again");
 }
 
 // Takes wineserver's lock of `base`/`name` (byte 0 of its `lock`) as an
@@ -295,7 +295,7 @@ Status HoldServerLock(const fs::path& prefix, const fs::path& base, const std::s
 }  // namespace
 
 Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
-  struct stat st {};
+  struct stat st = {};
   if (::stat(prefix.c_str(), &st) != 0) {
     const int error = errno;
     if (error == ENOENT) return Success();
@@ -316,10 +316,10 @@ Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
   std::vector<std::pair<fs::path, struct stat>> dirs{{prefix, st}};
   for (const char* name : {"system.reg", "user.reg", "userdef.reg"}) {
     // A file that is no link lies in the prefix itself.
-    struct stat link_st {};
+    struct stat link_st = {};
     if (::lstat((prefix / name).c_str(), &link_st) != 0 || !S_ISLNK(link_st.st_mode)) continue;
     const std::optional<fs::path> target = Resolved(prefix / name);
-    struct stat dir_st {};
+    struct stat dir_st = {};
     if (!target || ::stat(target->parent_path().c_str(), &dir_st) != 0) continue;
     const bool known = std::any_of(dirs.begin(), dirs.end(), [&](const auto& d) {
       return d.second.st_dev == dir_st.st_dev && d.second.st_ino == dir_st.st_ino;
@@ -358,7 +358,7 @@ Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
         if (held < 0) return errno;
         lock.fds_.emplace_back(held);
       }
-      struct flock whole {};
+      struct flock whole = {};
       whole.l_type = F_WRLCK;
       whole.l_whence = SEEK_SET;
       if (::fcntl(held, F_OFD_SETLK, &whole) == 0) return 0;

@@ -105,8 +105,8 @@ check_success "$p64" again64 "Software\\\\Wow6432Node\\\\Mediamatics\\\\DVD Expr
 
 # A running wineserver keeps the prefix: the run is refused, the file untouched.
 ws_start "$p32" || fail "wineserver did not start for $p32"
-check_refused "$p32" server 'wineserver \(pid ([0-9]+)\) is running.*stop it with `kill \1`'
-ws_stop "$p32" || fail "wineserver did not exit on SIGTERM"
+check_refused "$p32" server 'wineserver \(pid ([0-9]+)\) is running.*stop it with `kill -INT \1`'
+ws_stop "$p32" || fail "wineserver did not exit on SIGINT"
 
 # A registry file that does not parse is refused and never overwritten.
 corrupt=$work/corrupt

@@ -34,7 +34,7 @@ ws_start "$prefix" || fail "wineserver did not start"
 WINEPREFIX=$prefix timeout 60 "$program" <&- >"$work/out" 2>"$work/err"
 status=$?
 [ "$status" = 1 ] && pass "patch run: exit 1" || fail "patch run: exit $status"
-grep -qE 'a wineserver \(pid ([0-9]+)\) is running for this prefix.*stop it with `kill \1`' "$work/err" &&
+grep -qE 'a wineserver \(pid ([0-9]+)\) is running for this prefix.*stop it with `kill -INT \1`' "$work/err" &&
   pass "patch run: cause and way out reported" || fail "patch run: stderr was: $(cat "$work/err")"
 grep -qF "Run-time error '26001':" "$work/err" || fail "patch run: no 26001 report"
 server=$(grep -oE 'pid [0-9]+' "$work/err" | head -n 1 | grep -oE '[0-9]+')
@@ -46,12 +46,12 @@ grep -qF ExitWindowsEx "$work/out" && fail "patch run: restart requested"
 touch "$work/gate"
 WINEPREFIX=$prefix timeout 60 "$writer" 1 5 "$work/gate" <&- >"$work/wout" 2>"$work/werr"
 status=$?
-[ "$status" = 1 ] && grep -qE 'stop it with `kill [0-9]+`' "$work/werr" && pass "accessor writer: refused" ||
+[ "$status" = 1 ] && grep -qE 'stop it with `kill -INT [0-9]+`' "$work/werr" && pass "accessor writer: refused" ||
   fail "accessor writer: exit $status: $(cat "$work/werr")"
 cmp -s "$prefix/system.reg" "$work/before" && pass "file untouched while the server runs" ||
   fail "file changed while the server runs"
 
-ws_stop "$prefix" || fail "wineserver did not exit on SIGTERM"
+ws_stop "$prefix" || fail "wineserver did not exit on SIGINT"
 # Gone, or a zombie nobody has reaped yet.
 [ -n "$server" ] && [[ $(ps -p "$server" -o stat= 2>/dev/null) == [^Z]* ]] && fail "wineserver $server still running"
 cmp -s "$prefix/system.reg" "$work/before" && pass "file untouched after wineserver exited" ||

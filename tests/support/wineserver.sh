@@ -3,17 +3,19 @@
 # wherever its server directory is, never with `wineserver -k` or `-w` (Wine
 # 10 as Debian 13 ships it aborts in both when the server directory is under
 # $TMPDIR). Nothing races the server: a start returns once it answers on its
-# socket, which it does only after loading the prefix's registry files; a
-# stop returns once it has saved them and exited.
+# socket, which it does only after loading the prefix's registry files and
+# setting up its signal handlers; a stop returns once it has saved them and
+# exited.
 #
 #   ws_pid <prefix>                 the pid of the wineserver working in the
 #                                   prefix's server directory; status 1: none
 #   ws_start <prefix> [wineserver]  wineserver -p, then waits until it answers
 #   ws_wait <prefix> [seconds]      waits until no wineserver runs for the
 #                                   prefix (default 120 s); status 1 if one does
-#   ws_stop <prefix> [seconds]      SIGTERM (it saves the registry and exits)
-#                                   and waits; SIGKILL and status 1 when it
-#                                   outlives the wait (default 60 s)
+#   ws_stop <prefix> [seconds]      SIGINT, as wineserver -k sends it (it ends
+#                                   the prefix's programs, saves the registry
+#                                   and exits) and waits; SIGKILL and status 1
+#                                   when it outlives the wait (default 60 s)
 # The environment (TMPDIR, WINEDEBUG, a mount namespace's /run/user) is the
 # caller's.
 
@@ -80,7 +82,7 @@ ws_wait() {
 ws_stop() {
   local pid i
   pid=$(ws_pid "$1") || return 0
-  kill -TERM "$pid" 2>/dev/null
+  kill -INT "$pid" 2>/dev/null
   for ((i = 0; i < ${2:-60} * 10; i++)); do
     ws_gone "$pid" && return 0
     sleep 0.1

@@ -309,7 +309,7 @@ TEST_F(PrefixLockTest, AServerOfTheDirectoryASymlinkedFileLivesInIsFound) {
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_BUSY);
   EXPECT_THAT(::testing::internal::GetCapturedStderr(),
-              HasSubstr("stop it with `kill " + std::to_string(server.pid()) + "`"));
+              HasSubstr("stop it with `kill -INT " + std::to_string(server.pid()) + "`"));
 }
 
 TEST_F(PrefixLockTest, ASaveChecksAgainBeforeItReplacesTheFile) {

@@ -886,7 +886,7 @@ TEST_F(PrefixRegistryTest, ARunningWineserverIsRefusedWithTheWayOut) {
     EXPECT_EQ(status, 1) << dir;
     EXPECT_EQ(create, plat::ERROR_BUSY) << dir;
     EXPECT_THAT(err, HasSubstr("a wineserver (pid " + std::to_string(server) + ") is running for this prefix")) << dir;
-    EXPECT_THAT(err, HasSubstr("stop it with `kill " + std::to_string(server) + "`")) << dir;
+    EXPECT_THAT(err, HasSubstr("stop it with `kill -INT " + std::to_string(server) + "`")) << dir;
     EXPECT_EQ(File(), before) << dir;
     // Once the server is gone the prefix is usable again.
     EXPECT_TRUE(testenv::KeyPresent(reg_, plat::HKEY_LOCAL_MACHINE, "Software\\Guarded")) << dir;
