@@ -44,7 +44,9 @@ void DumpValue(std::string& out, const Value& value) {
   std::size_t count;
   if (!value.name.empty()) {
     out.push_back('"');
-    count = 1 + DumpString(out, std::u16string_view(value.name), kPlainInQuotes);
+    // Every unit of the name, a trailing NUL too, as Wine 10 writes it: Wine
+    // 8 and 10 then load the file as they loaded the one it replaces.
+    count = 1 + DumpString(out, WithNul{value.name}, kPlainInQuotes);
     out += "\"=";
     count += 2;
   } else {

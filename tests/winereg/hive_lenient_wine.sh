@@ -34,11 +34,12 @@ trap cleanup EXIT
 content() { sed -E -e '/^#time=/d' -e 's/^(\[.*\]) [0-9]+$/\1/' "$1"; }
 
 # Two corners where wineservers differ, probed once: Wine 10 adds a NUL to
-# every class it loads (so one more at each load and save) and keeps the
-# trailing NUL of a value name, where Wine 8 keeps a class as written and
-# drops that NUL. The native store keeps Wine 8's form, which both load to
-# the same registry; with a wineserver that does either, its save is
-# compared without that one NUL, and the output says so.
+# every class it loads (so one more at each load and save), which Wine 8
+# does not; Wine 8 drops the trailing NUL of a value name when it saves,
+# which Wine 10 keeps. The native store writes a class as it holds it and a
+# name whole, so each Wine loads its file as it loaded the one it replaced.
+# Where this wineserver does either, the two saves are compared without that
+# one NUL, and the output says so.
 probe=$work/probe
 mkdir -p "$probe"
 printf 'WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n[P] 0\n#class="c"\n"n\\0"="x"\n' \
@@ -49,15 +50,17 @@ if ! ws_start "$probe" "$server" 2>"$probe/server.err" || ! ws_stop "$probe" || 
   exit 1
 fi
 wine_fixes=()
+native_fixes=()
 if grep -qxF '#class="c\0"' "$probe/system.reg"; then
   wine_fixes+=(-e 's/^(#class=".*)\\0"$/\1"/')
   echo "note: this wineserver adds a NUL to each class it loads: its classes are compared without their last \\0"
 fi
-if grep -qF '"n\0"="x"' "$probe/system.reg"; then
-  wine_fixes+=(-e 's/^("([^"\\]|\\.)*)\\0"=/\1"=/')
-  echo "note: this wineserver keeps the trailing NUL of a value name: its names are compared without it"
+if grep -qF '"n"="x"' "$probe/system.reg"; then
+  native_fixes+=(-e 's/^("([^"\\]|\\.)*)\\0"=/\1"=/')
+  echo "note: this wineserver drops the trailing NUL of a value name when it saves: the native names are compared without it"
 fi
 wine_content() { content "$1" | sed -E -e '' "${wine_fixes[@]}"; }
+native_content() { content "$1" | sed -E -e '' "${native_fixes[@]}"; }
 
 mkdir "$work/rows"
 if ! "$tool" rows "$work/rows"; then
@@ -94,7 +97,7 @@ for row in "$work"/rows/*.reg; do
     fail=1
     continue
   fi
-  if ! diff <(wine_content "$p/system.reg") <(content "$p/native.reg") >"$p/diff"; then
+  if ! diff <(wine_content "$p/system.reg") <(native_content "$p/native.reg") >"$p/diff"; then
     echo "FAIL: $name: wineserver's save (<) and the native save (>) differ:"
     head -20 "$p/diff"
     fail=1

@@ -81,8 +81,7 @@ inline const std::vector<LenientRow>& LenientRows() {
        std::string(kSaved) + "\"a\"=\"abcd\"\n"},
       {"UnknownEscapesStandForThemselves", std::string(kSection) + "\"a\"=\"\\q\\]\\x\"\n",
        std::string(kSaved) + "\"a\"=\"q]x\"\n"},
-      {"TrailingNulOfNameNotWritten", std::string(kSection) + "\"n\\0\"=\"x\"\n",
-       std::string(kSaved) + "\"n\"=\"x\"\n"},
+      {"TrailingNulOfNameKept", std::string(kSection) + "\"n\\0\"=\"x\"\n", std::string(kSaved) + "\"n\\0\"=\"x\"\n"},
       // Lines that look like what Save writes but are not, one by one.
       {"BlankLineBetweenValues", std::string(kSection) + "\"a\"=\"x\"\n\n\"b\"=\"y\"\n",
        std::string(kSaved) + "\"a\"=\"x\"\n\"b\"=\"y\"\n"},
