@@ -15,11 +15,13 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 for exe in "$@"; do
   name=$(basename "$exe")
+  # The function's column is the header's Member-Name: binutils 2.44 puts an
+  # Ordinal column before the hint, older ones do not.
   imports=$("$objdump" -p "$exe" | awk '
     /^[[:space:]]*DLL Name:/ { dll = toupper($3) }
-    /^[[:space:]]*vma:/ { next }
+    /^[[:space:]]*vma:/ { for (i = 1; i <= NF; i++) if ($i == "Member-Name") column = i; next }
     /^$/ { dll = "" }
-    dll != "" && $1 ~ /^[0-9a-f]+$/ && NF >= 3 { print dll "\t" $3 }')
+    dll != "" && column && $1 ~ /^[0-9a-f]+$/ && NF >= column { print dll "\t" $column }')
   if [ -z "$imports" ]; then
     fail "$name: no imports read"
     continue
