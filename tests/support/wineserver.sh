@@ -12,10 +12,13 @@
 #   ws_start <prefix> [wineserver]  wineserver -p, then waits until it answers
 #   ws_wait <prefix> [seconds]      waits until no wineserver runs for the
 #                                   prefix (default 120 s); status 1 if one does
-#   ws_stop <prefix> [seconds]      SIGINT, as wineserver -k sends it (it ends
+#   ws_stop <prefix> [seconds] [TERM]
+#                                   SIGINT, as wineserver -k sends it (it ends
 #                                   the prefix's programs, saves the registry
-#                                   and exits) and waits; SIGKILL and status 1
-#                                   when it outlives the wait (default 60 s)
+#                                   and exits two seconds later), and waits;
+#                                   SIGKILL and status 1 when it outlives the
+#                                   wait (default 60 s). TERM: a server that
+#                                   no program uses saves and exits at once.
 # The environment (TMPDIR, WINEDEBUG, a mount namespace's /run/user) is the
 # caller's.
 
@@ -82,7 +85,7 @@ ws_wait() {
 ws_stop() {
   local pid i
   pid=$(ws_pid "$1") || return 0
-  kill -INT "$pid" 2>/dev/null
+  kill -"${3:-INT}" "$pid" 2>/dev/null
   for ((i = 0; i < ${2:-60} * 10; i++)); do
     ws_gone "$pid" && return 0
     sleep 0.1

@@ -6,8 +6,9 @@
 #   hive_lenient_wine.sh <path of hive_lenient> <path of hive_roundtrip>
 # wineserver loads system.reg when it starts and saves every branch it loaded
 # when it exits: one persistent server per prefix (ws_start, which returns
-# once the server answers, so once the file is loaded; then ws_stop, which
-# returns once it has saved and exited) does both, with no Wine program run
+# once the server answers, so once the file is loaded; then ws_stop with
+# SIGTERM, as no program uses the server, which returns once it has saved
+# and exited) does both, with no Wine program run
 # in between (a program would first set the prefix up and fill its registry).
 set -u
 tool=$1
@@ -45,7 +46,7 @@ mkdir -p "$probe"
 printf 'WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n[P] 0\n#class="c"\n"n\\0"="x"\n' \
   >"$probe/system.reg"
 prefixes+=("$probe")
-if ! ws_start "$probe" "$server" 2>"$probe/server.err" || ! ws_stop "$probe" || [ -s "$probe/server.err" ]; then
+if ! ws_start "$probe" "$server" 2>"$probe/server.err" || ! ws_stop "$probe" 60 TERM || [ -s "$probe/server.err" ]; then
   echo "FAIL: the probe file was not loaded and saved: $(head -n 3 "$probe/server.err")"
   exit 1
 fi
@@ -75,7 +76,7 @@ for row in "$work"/rows/*.reg; do
   cp "$row" "$p/system.reg"
   ino0=$(stat -c %i "$p/system.reg")
   checked=$((checked + 1))
-  if ! ws_start "$p" "$server" 2>"$p/server.err" || ! ws_stop "$p"; then
+  if ! ws_start "$p" "$server" 2>"$p/server.err" || ! ws_stop "$p" 60 TERM; then
     echo "FAIL: $name: wineserver did not start and load the file, or did not save and exit"
     head -5 "$p/server.err"
     fail=1
