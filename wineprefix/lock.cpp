@@ -140,13 +140,13 @@ std::optional<fs::path> ServerBase(const fs::path& prefix, std::string* why) {
 fs::path UpstreamBase() { return fs::path("/tmp/.wine-" + std::to_string(::getuid())); }
 
 // Creates a directory as wineserver does: 0700, and it must be the user's.
+// One path whether or not it is there (mkdir, then a look at what is), so a
+// run makes the same calls either way.
 bool MakePrivateDir(const fs::path& dir, std::string* why) {
   struct stat st = {};
-  if (::lstat(dir.c_str(), &st) != 0) {
-    if ((::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) || ::lstat(dir.c_str(), &st) != 0) {
-      *why = dir.string() + ": cannot create the wineserver directory: " + std::strerror(errno);
-      return false;
-    }
+  if ((::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) || ::lstat(dir.c_str(), &st) != 0) {
+    *why = dir.string() + ": cannot create the wineserver directory: " + std::strerror(errno);
+    return false;
   }
   if (S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0) return true;
   *why = dir.string() + ": not a directory of yours closed to other users, as wineserver needs it";

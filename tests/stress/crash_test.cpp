@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/stress/run_program.h"
+#include "tests/support/posix/temp_prefix.h"
 #include "tests/stress/stress_check.h"
 
 namespace {
@@ -57,6 +58,7 @@ class Workspace {
   }
   ~Workspace() {
     std::error_code ec;
+    testenv::RemoveServerDirs(prefix(), root_ / "tmp");
     fs::remove_all(root_, ec);
   }
   const fs::path& root() const { return root_; }
@@ -64,8 +66,11 @@ class Workspace {
   fs::path base() const { return root_ / "base.reg"; }
 
   // A prefix as the scenario starts it (the old one removed).
+  // A new prefix may get the inode of the one removed: its server
+  // directories go with it, so that each run finds the same state.
   void Reset(const Scenario& scenario) {
     std::error_code ec;
+    testenv::RemoveServerDirs(prefix(), root_ / "tmp");
     fs::remove_all(prefix(), ec);
     if (scenario.base == nullptr) return;
     fs::create_directories(prefix());

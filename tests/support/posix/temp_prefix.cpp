@@ -20,17 +20,12 @@ TempPrefix::TempPrefix() {
   path_ = pattern;
 }
 
-TempPrefix::~TempPrefix() {
+void RemoveServerDirs(const std::filesystem::path& prefix_dir, const std::filesystem::path& tmp_root) {
   std::error_code ec;
-  // The server directories that a lock on this prefix, or on a prefix made
-  // in it, made outside it: in upstream Wine's /tmp/.wine-<uid> (which stays,
-  // as wineserver leaves it), and in TMPDIR, named by the `wineserver` file.
-  std::vector<std::filesystem::path> prefixes{path_};
-  for (const auto& entry : std::filesystem::directory_iterator(path_, ec)) {
+  std::vector<std::filesystem::path> prefixes{prefix_dir};
+  for (const auto& entry : std::filesystem::directory_iterator(prefix_dir, ec)) {
     if (entry.is_directory(ec) && !entry.is_symlink(ec)) prefixes.push_back(entry.path());
   }
-  const char* tmp = std::getenv("TMPDIR");
-  const std::filesystem::path tmp_root = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
   for (const std::filesystem::path& prefix : prefixes) {
     struct stat st = {};
     if (::stat(prefix.c_str(), &st) == 0) {
@@ -45,6 +40,12 @@ TempPrefix::~TempPrefix() {
       std::filesystem::remove_all(tmp_root / name, ec);
     }
   }
+}
+
+TempPrefix::~TempPrefix() {
+  const char* tmp = std::getenv("TMPDIR");
+  RemoveServerDirs(path_, tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
+  std::error_code ec;
   std::filesystem::remove_all(path_, ec);
 }
 

@@ -6,6 +6,13 @@
 
 namespace testenv {
 
+// Removes the server directories that a lock on `prefix`, or on a prefix
+// made in it, made outside it: in upstream Wine's /tmp/.wine-<uid> (which
+// stays, as wineserver leaves it; a later prefix that gets the same inode
+// would find it there), and in `tmp` (the runs' TMPDIR), named by the
+// `wineserver` file.
+void RemoveServerDirs(const std::filesystem::path& prefix, const std::filesystem::path& tmp);
+
 class TempPrefix {
  public:
   TempPrefix();
