@@ -24,7 +24,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 math(EXPR SKELVIN_WINNT "(${SKELVIN_WINDOWS_MAJOR} << 8) | ${SKELVIN_WINDOWS_MINOR}" OUTPUT_FORMAT HEXADECIMAL)
 set(SKELVIN_WINVER_FLAGS "-D_WIN32_WINNT=${SKELVIN_WINNT} -DWINVER=${SKELVIN_WINNT}")
 set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections ${SKELVIN_WINVER_FLAGS}")
-set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections ${SKELVIN_WINVER_FLAGS}")
+# The Windows programs run on one thread, so a function-local static needs no
+# guard; and the guard of GCC 13 and later waits on condition variables,
+# which Windows XP lacks (the import check would find them).
+set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections -fno-threadsafe-statics ${SKELVIN_WINVER_FLAGS}")
 set(CMAKE_RC_FLAGS_INIT "${SKELVIN_WINVER_FLAGS}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--gc-sections \
 -Wl,--major-os-version,${SKELVIN_WINDOWS_MAJOR},--minor-os-version,${SKELVIN_WINDOWS_MINOR} \

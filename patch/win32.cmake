@@ -23,6 +23,6 @@ function(skelvin_resources target)
 endfunction()
 
 skelvin_resources(Skelvin_Patch_eng)
-target_link_libraries(Skelvin_Patch_eng PRIVATE skelvin_throw_helpers)
+target_link_libraries(Skelvin_Patch_eng PRIVATE skelvin_throw_helpers skelvin_xp_imports)
 set_target_properties(Skelvin_Patch_eng PROPERTIES WIN32_EXECUTABLE ON)
 target_link_options(Skelvin_Patch_eng PRIVATE -s)
