@@ -237,8 +237,9 @@ Status ReportScan(const fs::path& prefix, const std::vector<fs::path>& dirs, con
   }
   if (scan.pid == 0) return Success();
   const fs::path& owner = scan.which < dirs.size() ? dirs[scan.which] : prefix;
-  // SIGTERM makes wineserver save the registry and exit; `wineserver -k`
-  // needs the server's own TMPDIR, and aborts in some Wine versions.
+  // SIGINT makes wineserver end the prefix's programs, save the registry and
+  // exit, as `wineserver -k` does; that one needs the server's own TMPDIR,
+  // and Debian's Wine 10 aborts in it whenever TMPDIR is set.
   const std::string pid = std::to_string(scan.pid);
   return Failure(ERROR_BUSY,
                  prefix.string() + ": a wineserver (pid " + pid + ") is running for " +
