@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -66,34 +67,39 @@ bool IsValidFileName(std::u16string_view name) {
   return true;
 }
 
-LONG FindInFolder(const fs::path& dir, std::u16string_view name, fs::path* found) {
+Status FindInFolder(const fs::path& dir, std::u16string_view name, fs::path* found) {
   found->clear();
-  if (!IsValidFileName(name)) return ERROR_INVALID_NAME;
+  if (!IsValidFileName(name)) return Failure(ERROR_INVALID_NAME);
   fs::path exact = dir / vocab::ToUtf8(name);
   struct stat st = {};
   if (::stat(exact.c_str(), &st) == 0) {
     *found = std::move(exact);
-    return ERROR_SUCCESS;
+    return Success();
   }
   std::unique_ptr<DIR, DirCloser> stream(::opendir(dir.c_str()));
-  if (!stream) return StatusFromErrno(errno, ErrnoUse::kListDirectory);
+  if (!stream) {
+    const int error = errno;
+    const LONG code = StatusFromErrno(error, ErrnoUse::kListDirectory);
+    if (error == ENOENT || error == ENOTDIR) return Failure(code);
+    return Failure(code, dir.string() + ": cannot list the folder: " + std::strerror(error));
+  }
   while (const dirent* entry = ::readdir(stream.get())) {
     const std::string entry_name = entry->d_name;
     if (entry_name == "." || entry_name == "..") continue;
     if (SameFileName(vocab::FromUtf8(entry_name), name)) {
       *found = dir / entry_name;
-      return ERROR_SUCCESS;
+      return Success();
     }
   }
-  return ERROR_SUCCESS;
+  return Success();
 }
 
-LONG ResolveDrivePath(const fs::path& prefix, std::u16string_view path, fs::path* out) {
+Status ResolveDrivePath(const fs::path& prefix, std::u16string_view path, fs::path* out) {
   // Only absolute paths on a drive: "X:\...".
-  if (path.size() < 3 || path[1] != u':' || !IsSeparator(path[2])) return ERROR_BAD_PATHNAME;
+  if (path.size() < 3 || path[1] != u':' || !IsSeparator(path[2])) return Failure(ERROR_BAD_PATHNAME);
   char16_t letter = path[0];
   if (letter >= u'A' && letter <= u'Z') letter = static_cast<char16_t>(letter + 0x20);
-  if (letter < u'a' || letter > u'z') return ERROR_INVALID_DRIVE;
+  if (letter < u'a' || letter > u'z') return Failure(ERROR_INVALID_DRIVE);
 
   // The components, with "." dropped and ".." applied, as Windows normalises
   // a full path before it looks at the disk.
@@ -106,25 +112,25 @@ LONG ResolveDrivePath(const fs::path& prefix, std::u16string_view path, fs::path
     if (part == u"..") {
       if (!parts.empty()) parts.pop_back();
     } else if (!part.empty() && part != u".") {
-      if (!IsValidFileName(part)) return ERROR_INVALID_NAME;
+      if (!IsValidFileName(part)) return Failure(ERROR_INVALID_NAME);
       parts.push_back(part);
     }
     start = end + 1;
   }
 
-  if (prefix.empty()) return ERROR_PATH_NOT_FOUND;  // no prefix Wine would use
+  if (prefix.empty()) return Failure(ERROR_PATH_NOT_FOUND);  // no prefix Wine would use
   fs::path current = prefix / "dosdevices" / (std::string(1, static_cast<char>(letter)) + ":");
-  if (!IsDirectory(current)) return ERROR_PATH_NOT_FOUND;
+  if (!IsDirectory(current)) return Failure(ERROR_PATH_NOT_FOUND);
   for (std::size_t i = 0; i < parts.size(); ++i) {
     const bool last = i + 1 == parts.size();
     fs::path found;
-    if (const LONG status = FindInFolder(current, parts[i], &found); status != ERROR_SUCCESS) return status;
-    if (found.empty()) return last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-    if (!last && !IsDirectory(found)) return ERROR_PATH_NOT_FOUND;
+    if (Status status = FindInFolder(current, parts[i], &found); !status.ok()) return status;
+    if (found.empty()) return Failure(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (!last && !IsDirectory(found)) return Failure(ERROR_PATH_NOT_FOUND);
     current = std::move(found);
   }
   *out = std::move(current);
-  return ERROR_SUCCESS;
+  return Success();
 }
 
 }  // namespace wineprefix

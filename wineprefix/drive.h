@@ -9,6 +9,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "wineprefix/errors.h"
@@ -25,8 +26,9 @@ bool IsValidFileName(std::u16string_view name);
 // name itself when it exists, else the first entry equal to it without
 // regard to case; `found` is empty when there is none. ERROR_INVALID_NAME
 // for a name no Windows file has, and the status of a folder that cannot be
-// listed (ErrnoUse::kListDirectory).
-[[nodiscard]] LONG FindInFolder(const std::filesystem::path& dir, std::u16string_view name,
+// listed (ErrnoUse::kListDirectory), with a line naming the folder and the
+// cause unless the folder is merely missing.
+[[nodiscard]] Status FindInFolder(const std::filesystem::path& dir, std::u16string_view name,
                                 std::filesystem::path* found);
 
 // The host path of an existing object that an absolute drive path names in
@@ -34,8 +36,9 @@ bool IsValidFileName(std::u16string_view name);
 // for a letter that names no drive, ERROR_INVALID_NAME for a component no
 // file can have, ERROR_PATH_NOT_FOUND for a missing prefix, drive or folder
 // (or one that is no directory), ERROR_FILE_NOT_FOUND for a missing last
-// component. `out` is unchanged on failure.
-[[nodiscard]] LONG ResolveDrivePath(const std::filesystem::path& prefix, std::u16string_view path,
+// component; a folder on the way that cannot be listed as FindInFolder says.
+// `out` is unchanged on failure.
+[[nodiscard]] Status ResolveDrivePath(const std::filesystem::path& prefix, std::u16string_view path,
                                     std::filesystem::path* out);
 
 }  // namespace wineprefix

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "platform/posix/deliver.h"
 #include "platform/posix/output.h"
 
 namespace plat {
@@ -19,6 +20,15 @@ class StandardError final : public Diagnostics {
 };
 
 }  // namespace
+
+namespace posix {
+
+vocab::LONG Deliver(const vocab::Status& status) {
+  if (!status.ok() && !status.message.empty()) Use<Diagnostics>().Diagnose(status.message);
+  return status.code;
+}
+
+}  // namespace posix
 
 template <>
 Diagnostics& Backend<Diagnostics>() {

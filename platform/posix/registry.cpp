@@ -12,6 +12,7 @@
 #include "platform/app.h"
 #include "platform/codepage.h"
 #include "platform/diagnostics.h"
+#include "platform/posix/deliver.h"
 #include "platform/utf8.h"
 #include "wineprefix/prefix.h"
 
@@ -63,8 +64,7 @@ LONG PrefixRegistry::Deliver(const wineprefix::Status& status) {
     Use<Diagnostics>().Diagnose(ToUtf8(App().EXEName) + ": created the configuration directory '" +
                                 store_.prefix().string() + "'");
   }
-  if (!status.ok() && !status.message.empty()) Use<Diagnostics>().Diagnose(status.message);
-  return status.code;
+  return plat::posix::Deliver(status);
 }
 
 LONG PrefixRegistry::Flush() { return Deliver(store_.Flush()); }

@@ -23,11 +23,13 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/posix/deliver.h"
 #include "wineprefix/drive.h"
 #include "wineprefix/prefix.h"
 #include "platform/shell.h"
@@ -57,7 +59,7 @@ constexpr const char* kSystemFolders[] = {"C:\\windows\\system32", "C:\\windows\
 // names, as on a drive of the prefix. Empty when there is none.
 fs::path FindInHostFolder(const fs::path& dir, const std::string& name) {
   fs::path found;
-  if (wineprefix::FindInFolder(dir, FromAnsi(name), &found) != ERROR_SUCCESS) return {};
+  if (!wineprefix::FindInFolder(dir, FromAnsi(name), &found).ok()) return {};
   return found;
 }
 
@@ -172,7 +174,7 @@ class PrefixShell final : public Shell {
     lpFound->clear();
     if (lpFileName == nullptr) return ERROR_INVALID_PARAMETER;
     fs::path host;
-    const LONG status = wineprefix::ResolveDrivePath(wineprefix::DefaultPrefix(), FromAnsi(lpFileName), &host);
+    const LONG status = Deliver(wineprefix::ResolveDrivePath(wineprefix::DefaultPrefix(), FromAnsi(lpFileName), &host));
     if (status != ERROR_SUCCESS) return status == ERROR_PATH_NOT_FOUND ? status : ERROR_FILE_NOT_FOUND;
     if (!IsRegularFile(host)) return ERROR_FILE_NOT_FOUND;
     *lpFound = ToAnsi(FromUtf8(host.filename().string()));
@@ -185,17 +187,20 @@ class PrefixShell final : public Shell {
     CommandLine command;
     if (const LONG status = Parse(lpCommandLine, &command); status != ERROR_SUCCESS) return status;
     const std::string wine = FindWine();
-    if (wine.empty()) return ERROR_NOT_SUPPORTED;
+    if (wine.empty()) {
+      return Deliver(vocab::Failure(ERROR_NOT_SUPPORTED, "no program 'wine' in PATH to start " + command.program));
+    }
     return Spawn(wine, command, lpProcessId);
   }
 
  private:
   // The stored name of the file that a drive path names; empty when none.
+  // A search tries many names: what stops one lookup is not told.
   static std::string FindInPrefix(const std::string& windows_path) {
-    std::string found;
-    PrefixShell shell;
-    if (shell.FindFile(windows_path.c_str(), ATTR_NORMAL, &found) != ERROR_SUCCESS) return {};
-    return found;
+    fs::path host;
+    if (!wineprefix::ResolveDrivePath(wineprefix::DefaultPrefix(), FromAnsi(windows_path), &host).ok()) return {};
+    if (!IsRegularFile(host)) return {};
+    return ToAnsi(FromUtf8(host.filename().string()));
   }
 
   static bool ExistsAsProgram(const std::string& path) {
@@ -289,12 +294,13 @@ class PrefixShell final : public Shell {
     const std::string prefix = wineprefix::DefaultPrefix().string();
 
     int pipe_fds[2];
-    if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return ERROR_NOT_ENOUGH_MEMORY;
+    if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return NoProcess(errno);
     const pid_t child = ::fork();
     if (child < 0) {
+      const int error = errno;
       ::close(pipe_fds[0]);
       ::close(pipe_fds[1]);
-      return ERROR_NOT_ENOUGH_MEMORY;
+      return NoProcess(error);
     }
     if (child == 0) {
       ::close(pipe_fds[0]);
@@ -328,10 +334,17 @@ class PrefixShell final : public Shell {
     const bool have_id = ReadAll(pipe_fds[0], &id);
     const bool failed = ReadAll(pipe_fds[0], &exec_error);
     ::close(pipe_fds[0]);
-    if (!have_id) return ERROR_NOT_ENOUGH_MEMORY;
-    if (failed) return exec_error == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_BAD_EXE_FORMAT;
+    if (!have_id) return Deliver(vocab::Failure(ERROR_NOT_ENOUGH_MEMORY, "cannot start a process for " + wine));
+    if (failed) {
+      return Deliver(vocab::Failure(exec_error == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_BAD_EXE_FORMAT,
+                                    wine + ": cannot run it: " + std::strerror(exec_error)));
+    }
     if (lpProcessId != nullptr) *lpProcessId = static_cast<DWORD>(id);
     return ERROR_SUCCESS;
+  }
+
+  static LONG NoProcess(int error) {
+    return Deliver(vocab::Failure(ERROR_NOT_ENOUGH_MEMORY, std::string("cannot start a process: ") + std::strerror(error)));
   }
 
   static bool ReadAll(int fd, int* value) {

@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <string>
 
 #include "platform/codepage.h"
+#include "platform/posix/deliver.h"
 #include "wineprefix/drive.h"
 #include "wineprefix/errors.h"
 #include "wineprefix/prefix.h"
@@ -17,7 +20,8 @@ namespace fs = std::filesystem;
 
 LONG PrefixFileInput::Resolve(const char* lpFileName, fs::path* out) const {
   if (lpFileName == nullptr || out == nullptr) return ERROR_INVALID_PARAMETER;
-  return wineprefix::ResolveDrivePath(prefix_ ? *prefix_ : wineprefix::DefaultPrefix(), FromAnsi(lpFileName), out);
+  return Deliver(
+      wineprefix::ResolveDrivePath(prefix_ ? *prefix_ : wineprefix::DefaultPrefix(), FromAnsi(lpFileName), out));
 }
 
 LONG PrefixFileInput::OpenForReading(const char* lpFileName, FileHandle* phFile) {
@@ -27,11 +31,16 @@ LONG PrefixFileInput::OpenForReading(const char* lpFileName, FileHandle* phFile)
   if (const LONG status = Resolve(lpFileName, &file); status != ERROR_SUCCESS) return status;
   // Non-blocking, so that a FIFO or device at the path cannot hold the open.
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return wineprefix::StatusFromErrno(errno, wineprefix::ErrnoUse::kOpenFile);
+  if (fd < 0) {
+    const int error = errno;
+    const LONG code = wineprefix::StatusFromErrno(error, wineprefix::ErrnoUse::kOpenFile);
+    if (error == ENOENT || error == ENOTDIR) return code;
+    return Deliver(vocab::Failure(code, file.string() + ": cannot open the file: " + std::strerror(error)));
+  }
   struct stat st = {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return ERROR_ACCESS_DENIED;
+    return Deliver(vocab::Failure(ERROR_ACCESS_DENIED, file.string() + ": not a regular file"));
   }
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);

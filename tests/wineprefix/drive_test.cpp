@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -59,7 +61,7 @@ class DriveTest : public ::testing::TestWithParam<DriveCase> {
 TEST_P(DriveTest, ResolvesAsWineDoes) {
   const DriveCase& c = GetParam();
   fs::path out = "untouched";
-  EXPECT_EQ(wineprefix::ResolveDrivePath(prefix_.path(), c.path, &out), c.status);
+  EXPECT_EQ(wineprefix::ResolveDrivePath(prefix_.path(), c.path, &out).code, c.status);
   if (c.found == nullptr) {
     EXPECT_EQ(out, "untouched");
   } else {
@@ -103,8 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DriveWithoutPrefix, NoPrefixHasNoPath) {
   fs::path out = "untouched";
-  EXPECT_EQ(wineprefix::ResolveDrivePath(fs::path(), u"C:\\windows", &out), vocab::ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(wineprefix::ResolveDrivePath(fs::path(), u"C:windows", &out), vocab::ERROR_BAD_PATHNAME);
+  EXPECT_EQ(wineprefix::ResolveDrivePath(fs::path(), u"C:\\windows", &out).code, vocab::ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(wineprefix::ResolveDrivePath(fs::path(), u"C:windows", &out).code, vocab::ERROR_BAD_PATHNAME);
   EXPECT_EQ(out, "untouched");
 }
 
@@ -128,9 +130,17 @@ TEST(FileNames, ThoseNoWindowsFileHasAreInvalid) {
 TEST(FileNames, AFolderThatCannotBeListedIsItsStatus) {
   const testenv::TempPrefix dir;
   fs::path found = "untouched";
-  EXPECT_EQ(wineprefix::FindInFolder(dir.path() / "missing", u"x", &found), vocab::ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(wineprefix::FindInFolder(dir.path(), u"a*", &found), vocab::ERROR_INVALID_NAME);
-  EXPECT_EQ(wineprefix::FindInFolder(dir.path(), u"absent", &found), vocab::ERROR_SUCCESS);
+  const vocab::Status missing = wineprefix::FindInFolder(dir.path() / "missing", u"x", &found);
+  EXPECT_EQ(missing.code, vocab::ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(missing.message, "");  // nothing to add to the status
+  // A folder that is there but cannot be listed says which and why (a loop
+  // fails for root too).
+  fs::create_symlink("loop", dir.path() / "loop");
+  const vocab::Status loop = wineprefix::FindInFolder(dir.path() / "loop", u"x", &found);
+  EXPECT_NE(loop.code, vocab::ERROR_SUCCESS);
+  EXPECT_EQ(loop.message, (dir.path() / "loop").string() + ": cannot list the folder: " + std::strerror(ELOOP));
+  EXPECT_EQ(wineprefix::FindInFolder(dir.path(), u"a*", &found).code, vocab::ERROR_INVALID_NAME);
+  EXPECT_EQ(wineprefix::FindInFolder(dir.path(), u"absent", &found).code, vocab::ERROR_SUCCESS);
   EXPECT_EQ(found, fs::path());
 }
 
