@@ -29,7 +29,7 @@ bool IsValidFileName(std::u16string_view name);
 // listed (ErrnoUse::kListDirectory), with a line naming the folder and the
 // cause unless the folder is merely missing.
 [[nodiscard]] Status FindInFolder(const std::filesystem::path& dir, std::u16string_view name,
-                                std::filesystem::path* found);
+                                  std::filesystem::path* found);
 
 // The host path of an existing object that an absolute drive path names in
 // `prefix`: ERROR_BAD_PATHNAME for anything but "X:\...", ERROR_INVALID_DRIVE
@@ -39,6 +39,6 @@ bool IsValidFileName(std::u16string_view name);
 // component; a folder on the way that cannot be listed as FindInFolder says.
 // `out` is unchanged on failure.
 [[nodiscard]] Status ResolveDrivePath(const std::filesystem::path& prefix, std::u16string_view path,
-                                    std::filesystem::path* out);
+                                      std::filesystem::path* out);
 
 }  // namespace wineprefix

@@ -344,7 +344,8 @@ class PrefixShell final : public Shell {
   }
 
   static LONG NoProcess(int error) {
-    return Deliver(vocab::Failure(ERROR_NOT_ENOUGH_MEMORY, std::string("cannot start a process: ") + std::strerror(error)));
+    return Deliver(
+        vocab::Failure(ERROR_NOT_ENOUGH_MEMORY, std::string("cannot start a process: ") + std::strerror(error)));
   }
 
   static bool ReadAll(int fd, int* value) {
