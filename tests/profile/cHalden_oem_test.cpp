@@ -24,8 +24,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
-#include "platform/posix/textfile.h"
+#include "tests/support/posix/backends.h"
 #include "tests/support/posix/temp_prefix.h"
 #endif
 
@@ -388,7 +389,7 @@ class PrefixDriveTest : public ::testing::Test {
     std::ofstream(file, std::ios::binary) << bytes;
   }
   std::int32_t Collect(skelvin::cHalden& halden) {
-    plat::ScopedUse<plat::FileInput> use(files_);
+    plat::ScopedUse<plat::FileInput> use(*files_);
     return CollectError(halden);
   }
   Fields CollectFields() {
@@ -399,7 +400,7 @@ class PrefixDriveTest : public ::testing::Test {
   }
 
   testenv::TempPrefix prefix_;
-  plat::posix::PrefixFileInput files_{prefix_.path()};
+  std::unique_ptr<plat::FileInput> files_ = testenv::PrefixFilesOn(prefix_.path());
 };
 
 TEST_F(PrefixDriveTest, FoldersAndFileOfAnyCaseAreFound) {
@@ -475,12 +476,14 @@ TEST_F(PrefixDriveTest, AFifoInPlaceOfTheFileIsRefusedWithoutWaiting) {
 TEST_F(PrefixDriveTest, DotAndDotDotComponentsAreNormalised) {
   Link("../drive_c");
   Put("windows/system/Oeminfo.ini", "x");
-  fs::path found;
-  EXPECT_EQ(files_.Resolve("c:/WINDOWS/./Fonts/../system\\\\oeminfo.INI", &found), plat::ERROR_SUCCESS);
-  EXPECT_EQ(found, prefix_.path() / "dosdevices" / "c:" / "windows" / "system" / "Oeminfo.ini");
-  EXPECT_EQ(files_.Resolve("C:\\..\\..\\windows\\system\\Oeminfo.ini", &found), plat::ERROR_SUCCESS);
-  EXPECT_EQ(files_.Resolve("windows\\system\\Oeminfo.ini", &found), plat::ERROR_BAD_PATHNAME);
-  EXPECT_EQ(files_.Resolve("C:\\windows\\sys*em\\Oeminfo.ini", &found), plat::ERROR_INVALID_NAME);
+  for (const char* path : {"c:/WINDOWS/./Fonts/../system\\\\oeminfo.INI", "C:\\..\\..\\windows\\system\\Oeminfo.ini"}) {
+    plat::FileHandle file = 0;
+    ASSERT_EQ(files_->OpenForReading(path, &file), plat::ERROR_SUCCESS) << path;
+    EXPECT_EQ(files_->CloseHandle(file), plat::ERROR_SUCCESS);
+  }
+  plat::FileHandle file = 0;
+  EXPECT_EQ(files_->OpenForReading("windows\\system\\Oeminfo.ini", &file), plat::ERROR_BAD_PATHNAME);
+  EXPECT_EQ(files_->OpenForReading("C:\\windows\\sys*em\\Oeminfo.ini", &file), plat::ERROR_INVALID_NAME);
 }
 
 TEST_F(PrefixDriveTest, TheBackendUsesTheDefaultPrefixAtEachOpen) {

@@ -5,12 +5,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/facility.h"
-#include "platform/posix/registry.h"
 #include "platform/registry.h"
 #include "registry/cRegistry.h"
+#include "tests/support/posix/backends.h"
 #include "tests/support/posix/forwarding_files.h"
 #include "tests/support/posix/temp_prefix.h"
 
@@ -48,8 +49,8 @@ class CreateKeySaveFault : public ::testing::TestWithParam<SaveFault> {};
 TEST_P(CreateKeySaveFault, AnswersFalseAndLeavesNoKey) {
   testenv::TempPrefix prefix;
   FailingFiles files;
-  plat::posix::PrefixRegistry registry(prefix.path(), files);
-  plat::ScopedUse<plat::Registry> use(registry);
+  const auto registry = testenv::PrefixRegistryOn(prefix.path(), files);
+  plat::ScopedUse<plat::Registry> use(*registry);
   skelvin::cRegistry reg;
   reg.ClassKey(static_cast<std::int32_t>(plat::HKEY_LOCAL_MACHINE));
   reg.SectionKey(u"Software\\Unsaved\\Key");
@@ -62,9 +63,9 @@ TEST_P(CreateKeySaveFault, AnswersFalseAndLeavesNoKey) {
   files.failing.clear();
 
   // Another registry over the same prefix: the file holds no such key either.
-  plat::posix::PrefixRegistry fresh(prefix.path());
+  const auto fresh = testenv::PrefixRegistryOn(prefix.path());
   plat::HKEY key = 0;
-  EXPECT_EQ(fresh.RegOpenKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\Unsaved", 0, plat::KEY_QUERY_VALUE, &key),
+  EXPECT_EQ(fresh->RegOpenKeyExA(plat::HKEY_LOCAL_MACHINE, "Software\\Unsaved", 0, plat::KEY_QUERY_VALUE, &key),
             plat::ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(reg.CreateKey(), -1);  // once the disk is back
 }

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/facility.h"
 #include "tests/support/posix/forwarding_files.h"
 #include "tests/support/posix/temp_prefix.h"
 #include "wineprefix/filesystem.h"

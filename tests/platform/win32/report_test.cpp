@@ -40,10 +40,11 @@ TEST(UnhandledTextTest, NumberThenABlankLineThenTheDescription) {
   EXPECT_EQ(plat::win32::UnhandledText(-5, u"x"), u"Run-time error '-5':\r\n\r\nx");
 }
 
-// The program's own identity installed, as its entry point installs it.
+// A program's identity installed, as its entry point installs it.
 class ReportUnhandledTest : public ::testing::Test {
  protected:
-  plat::FixedAppInfo app_{plat::AppInfoOf(plat::ProgramInfo())};
+  static constexpr plat::ProgramIdentity kIdentity{u"Skelvin Patch", 1, 0, 0, "1.00"};
+  plat::FixedAppInfo app_{plat::AppInfoOf(kIdentity)};
   plat::ScopedUse<plat::AppMetadata> use_app_{app_};
   RecordingMsgBox box_;
   plat::ScopedUse<plat::MsgBox> use_{box_};
