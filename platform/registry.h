@@ -111,9 +111,11 @@ class UniqueHKey {
   ~UniqueHKey() { reset(); }
 
   HKEY get() const { return key_; }
-  // The location for `api`'s open/create call to write the handle into; the
-  // owner must be empty, and closes what it receives through `api`.
+  // The location for `api`'s open/create call to write the handle into. A
+  // key the owner still holds is closed first (as reset() does); the owner
+  // closes what it receives through `api`.
   HKEY* receive(Registry& api) {
+    reset();
     api_ = &api;
     return &key_;
   }

@@ -97,6 +97,21 @@ TEST_F(UniqueHKeyTest, TheDestructorClosesThroughTheOpener) {
   EXPECT_EQ(opener.closed, std::vector<HKEY>{0x55});
 }
 
+TEST_F(UniqueHKeyTest, ReceivingAgainClosesTheKeyHeldThroughItsOpener) {
+  CountingRegistry first(0x21);
+  CountingRegistry second(0x42);
+  {
+    plat::UniqueHKey key;
+    ASSERT_EQ(first.RegOpenKeyExA(plat::HKEY_LOCAL_MACHINE, "A", 0, plat::KEY_QUERY_VALUE, key.receive(first)),
+              plat::ERROR_SUCCESS);
+    ASSERT_EQ(second.RegOpenKeyExA(plat::HKEY_LOCAL_MACHINE, "B", 0, plat::KEY_QUERY_VALUE, key.receive(second)),
+              plat::ERROR_SUCCESS);
+    EXPECT_EQ(first.closed, std::vector<HKEY>{0x21});
+    EXPECT_EQ(key.get(), 0x42U);
+  }
+  EXPECT_EQ(second.closed, std::vector<HKEY>{0x42});
+}
+
 TEST_F(UniqueHKeyTest, CloseGivesTheStatusOnceAndEmptiesTheOwner) {
   CountingRegistry opener(0x77, plat::ERROR_INVALID_HANDLE);
   plat::UniqueHKey key(opener, 0x77);
