@@ -10,6 +10,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -126,6 +128,48 @@ void BM_StoreFloor(benchmark::State& state) {
   Report(state, prefix);
 }
 
+// The file format alone, parse then save in memory, on files of one shape
+// growing: many keys, and one key with ever more values up to the most a key
+// can hold (32767). Linear time is what the format allows; the fitted
+// complexity shows a quadratic step at once.
+std::string ManyKeys(std::int64_t count) {
+  std::string text = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n";
+  for (std::int64_t i = 0; i < count; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line, "\n[Software\\\\K%07lld] 1690913106\n#time=1d9c4a2b3c4d5e6\n@=\"v\"\n",
+                  static_cast<long long>(i));
+    text += line;
+  }
+  return text;
+}
+
+std::string ManyValues(std::int64_t count) {
+  std::string text =
+      "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n"
+      "\n[Many] 1690913106\n#time=1d9c4a2b3c4d5e6\n";
+  for (std::int64_t i = 0; i < count; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "\"Value%05lld\"=dword:%08llx\n", static_cast<long long>(i),
+                  static_cast<unsigned long long>(i));
+    text += line;
+  }
+  return text;
+}
+
+void ParseSave(benchmark::State& state, const std::string& text) {
+  for (auto _ : state) {
+    std::optional<winereg::Hive> hive = winereg::Parse(winereg::ParseInput::FromString(text));
+    if (!hive || winereg::Save(*hive) != text) state.SkipWithError("not saved as parsed");
+  }
+  state.SetComplexityN(state.range(0));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void BM_FormatManyKeys(benchmark::State& state) { ParseSave(state, ManyKeys(state.range(0))); }
+void BM_FormatManyValues(benchmark::State& state) { ParseSave(state, ManyValues(state.range(0))); }
+
+BENCHMARK(BM_FormatManyKeys)->RangeMultiplier(2)->Range(20000, 160000)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(BM_FormatManyValues)->RangeMultiplier(2)->Range(4096, 32767)->Unit(benchmark::kMillisecond)->Complexity();
 BENCHMARK(BM_StoreLoad)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_StoreSave)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_StoreLoadSave)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
