@@ -2,53 +2,25 @@
 #include "winereg/names.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdint>
 #include <cstring>
-#include <cwctype>
-#include <locale.h>
-#include <wctype.h>
 
 #include "winereg/internal/chars.h"
+#include "winereg/internal/lower_case.h"
 
 namespace winereg {
 namespace {
 
 using internal::AsciiLower;
 
-// The lower-case table: the simple lower-case mapping of the C library's UTF-8
-// locale, kept only where it maps back (upper of lower is the character
-// itself), which leaves title-case letters and the one-way mappings into
-// ASCII (U+0130, U+212A, ...) unchanged, as wineserver's table does.
-class LowerTable {
- public:
-  LowerTable() {
-    for (std::size_t c = 0; c < table_.size(); ++c) table_[c] = static_cast<char16_t>(c);
-    for (char16_t c = u'A'; c <= u'Z'; ++c) table_[c] = static_cast<char16_t>(c + 32);
-    locale_t loc = locale_t{};
-    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8", "en_US.utf8"}) {
-      loc = newlocale(LC_CTYPE_MASK, name, locale_t{});
-      if (loc != locale_t{}) break;
-    }
-    if (loc == locale_t{}) return;  // ASCII only
-    for (std::uint32_t c = 0x80; c < 0x10000; ++c) {
-      if (c >= 0xD800 && c <= 0xDFFF) continue;
-      const wint_t lower = towlower_l(static_cast<wint_t>(c), loc);
-      if (lower == static_cast<wint_t>(c) || lower >= 0x10000) continue;
-      if (towupper_l(lower, loc) != static_cast<wint_t>(c)) continue;
-      table_[c] = static_cast<char16_t>(lower);
-    }
-    freelocale(loc);
-  }
-  char16_t operator()(char16_t c) const { return table_[c]; }
-
- private:
-  std::array<char16_t, 0x10000> table_;
-};
-
-const LowerTable& Lower() {
-  static const LowerTable table;
-  return table;
+// wineserver's table (internal/lower_case.h): fixed data, whatever the
+// host's locales and C library know of Unicode.
+char16_t Lower(char16_t c) {
+  using internal::kLowerBlocks;
+  using internal::kLowerDeltas;
+  using internal::kLowerShift;
+  const unsigned u = c;
+  const unsigned block = kLowerBlocks[u >> kLowerShift];
+  return static_cast<char16_t>(u + kLowerDeltas[(block << kLowerShift) | (u & ((1U << kLowerShift) - 1))]);
 }
 
 }  // namespace
@@ -61,11 +33,10 @@ int CompareNames(std::u16string_view a, std::u16string_view b) {
     if (x == y) continue;
     int d;
     if (x < 0x80 && y < 0x80) {
-      // ASCII without the table (and the locale it is built from).
+      // ASCII without the table.
       d = AsciiLower(x) - AsciiLower(y);
     } else {
-      const LowerTable& lower = Lower();
-      d = static_cast<int>(lower(x)) - static_cast<int>(lower(y));
+      d = static_cast<int>(Lower(x)) - static_cast<int>(Lower(y));
     }
     if (d != 0) return d;
   }

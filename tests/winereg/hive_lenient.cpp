@@ -1,12 +1,14 @@
 // The lenient rows (lenient_rows.h) for hive_lenient_wine.sh.
 //
 //   hive_lenient rows DIR
-//     writes each row's file to DIR/<row name>.reg.
+//     writes each row's file to DIR/<row name>.reg, and DIR/EveryUnitFolded.reg
+//     (EveryUnitFile).
 //   hive_lenient save IN OUT
 //     parses IN as the store parses system.reg, adds the keys a 64-bit
 //     wineserver makes at start-up when they are missing, and writes the save
 //     to OUT; exit 1 when IN is refused or the save does not read back to
 //     the same bytes, 2 on a usage or file error.
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -32,6 +34,24 @@ void AddStartupKeys(Hive& hive) {
     Key* key = &hive.root;
     for (const std::u16string& name : path) key = &key->AddSubkey(name, now);
   }
+}
+
+// A value named by each UTF-16 unit but NUL, and a key by each but NUL and
+// the backslash, in the units' order: a save holds one of each set of names
+// the lower-case table folds together (the first spelling, the last data),
+// in the order of their lower case. So the whole table is compared.
+std::string EveryUnitFile() {
+  std::string values = "\n[V] 1690913106\n#time=1d9c4a2b3c4d5e6\n";
+  std::string keys;
+  char line[64];
+  for (unsigned unit = 1; unit <= 0xFFFF; ++unit) {
+    std::snprintf(line, sizeof line, "\"\\x%04x\"=dword:%08x\n", unit, unit);
+    values += line;
+    if (unit == '\\') continue;
+    std::snprintf(line, sizeof line, "[K\\\\\\x%04x] 1690913106\n#time=1d9c4a2b3c4d5e6\n", unit);
+    keys += line;
+  }
+  return winereg::testing::kMachineHead + values + keys;
 }
 
 int Save(const std::string& in, const std::string& out) {
@@ -74,6 +94,12 @@ int main(int argc, char** argv) {
         std::cerr << args[1] << ": cannot write " << row.name << ".reg\n";
         return 2;
       }
+    }
+    std::ofstream o(args[1] + "/EveryUnitFolded.reg", std::ios::binary);
+    o << EveryUnitFile();
+    if (!o) {
+      std::cerr << args[1] << ": cannot write EveryUnitFolded.reg\n";
+      return 2;
     }
     return 0;
   }

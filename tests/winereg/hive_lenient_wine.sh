@@ -2,7 +2,10 @@
 # Every row of the lenient table (lenient_rows.h) put as system.reg into a
 # fresh temporary prefix: wineserver loads it without a word, and the file it
 # saves holds the same keys and values as the native save of the same input
-# (time stamps aside); both saves read back natively byte for byte.
+# (time stamps aside); both saves read back natively byte for byte. So does
+# one more file, a value and a key named by every UTF-16 unit
+# (EveryUnitFolded): this wineserver's lower-case table against the native
+# one, unit by unit.
 #   hive_lenient_wine.sh <path of hive_lenient> <path of hive_roundtrip>
 # wineserver loads system.reg when it starts and saves every branch it loaded
 # when it exits: one persistent server per prefix (ws_start, which returns
@@ -117,5 +120,7 @@ if [ "$checked" = 0 ]; then
   echo "FAIL: no rows"
   fail=1
 fi
-if [ $fail = 0 ]; then echo "hive_lenient_wine: $checked rows, all as wineserver loads and saves them"; fi
+if [ $fail = 0 ]; then
+  echo "hive_lenient_wine: $checked files, all as wineserver $(timeout 30 "$wine64" --version) loads and saves them"
+fi
 exit $fail

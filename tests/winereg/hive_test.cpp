@@ -93,6 +93,9 @@ INSTANTIATE_TEST_SUITE_P(Table, CompareNamesTest,
                              {u"\u0130", u"i", 1},         // dotted capital I does not fold to ASCII
                              {u"\u212a", u"k", 1},         // nor does the Kelvin sign
                              {u"\u01c5", u"\u01c6", -1},   // title-case digraphs stay as they are
+                             {u"\u2126", u"\u03c9", 1},    // the Ohm sign folds to no Greek letter
+                             {u"\u2c2f", u"\u2c5f", 0},    // a pair of Unicode 14
+                             {u"\u1c89", u"\u1c8a", -1},   // one of Unicode 16, after wineserver's table
                              {u"a", u"\u00e9", -1},
                              {u"\xd83c\xdf0e", u"\xd83c\xdf0f", -1},  // surrogate units compare as units
                          }));

@@ -169,6 +169,41 @@ inline const std::vector<LenientRow>& LenientRows() {
       // Values and keys given again.
       {"ValueAgainWithAnotherType", std::string(kSection) + "\"a\"=\"x\"\n\"A\"=dword:5\n\"a\"=hex:01\n",
        std::string(kSaved) + "\"a\"=hex:01\n"},
+      // Names beyond ASCII that differ in case only: one key or value where
+      // wineserver's lower-case table folds them together (the first
+      // spelling kept), in the order of their lower case.
+      {"LettersBeyondAsciiFold",
+       "[\\xc4] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"\\xe4\"=\"1\"\n\"\\xc4\"=\"2\"\n\"\\x416\"=\"3\"\n"
+       "\"\\x436\"=\"4\"\n\"\\x3a3\"=\"5\"\n\"\\x3c3\"=\"6\"\n\"\\x3c2\"=\"7\"\n"
+       "[\\xe4] 1699102524\n#time=1da0f1e2d3c4b5a\n\"x\"=\"8\"\n"
+       "[\\x436] 1690913106\n#time=1d9c4a2b3c4d5e6\n[\\x416] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"y\"=\"9\"\n",
+       "\n[\\xc4] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"x\"=\"8\"\n\"\\xe4\"=\"2\"\n\"\\x3c2\"=\"7\"\n\"\\x3a3\"=\"6\"\n"
+       "\"\\x416\"=\"4\"\n\n[\\x436] 1690913106\n#time=1d9c4a2b3c4d5e6\n\"y\"=\"9\"\n"},
+      // Mappings one way only, title case, and letters with no pair in the
+      // table: each a name of its own.
+      {"OneWayMappingsStayApart",
+       std::string(kSection) +
+           "\"i\"=\"1\"\n\"\\x130\"=\"2\"\n\"I\"=\"3\"\n\"\\x131\"=\"4\"\n\"K\"=\"5\"\n\"\\x212a\"=\"6\"\n"
+           "\"\\x3a9\"=\"7\"\n\"\\x2126\"=\"8\"\n\"\\x3c9\"=\"9\"\n\"\\x1c4\"=\"10\"\n\"\\x1c5\"=\"11\"\n"
+           "\"\\x1c6\"=\"12\"\n\"s\"=\"13\"\n\"\\x17f\"=\"14\"\n\"\\xdf\"=\"15\"\n\"\\x1e9e\"=\"16\"\n",
+       std::string(kSaved) +
+           "\"i\"=\"3\"\n\"K\"=\"5\"\n\"s\"=\"13\"\n\"\\xdf\"=\"15\"\n\"\\x130\"=\"2\"\n\"\\x131\"=\"4\"\n"
+           "\"\\x17f\"=\"14\"\n\"\\x1c5\"=\"11\"\n\"\\x1c4\"=\"12\"\n\"\\x3a9\"=\"9\"\n\"\\x1e9e\"=\"16\"\n"
+           "\"\\x2126\"=\"8\"\n\"\\x212a\"=\"6\"\n"},
+      // Pairs of Unicode 14 (folded) and of Unicode 16 (which the table, of
+      // Unicode 15, does not fold, whatever the host's C library knows).
+      {"NewerLetters",
+       "[\\x1c89] 1690913106\n#time=1d9c4a2b3c4d5e6\n[\\x1c8a] 1690913106\n#time=1d9c4a2b3c4d5e6\n"
+       "[\\x2c2f] 1690913106\n#time=1d9c4a2b3c4d5e6\n[\\x2c5f] 1690913106\n#time=1d9c4a2b3c4d5e6\n" +
+           std::string(kSection) +
+           "\"\\xa7c0\"=\"1\"\n\"\\xa7c1\"=\"2\"\n\"\\xa7d0\"=\"3\"\n\"\\xa7d1\"=\"4\"\n\"\\xa7cb\"=\"5\"\n"
+           "\"\\x264\"=\"6\"\n\"\\xa7cc\"=\"7\"\n\"\\xa7cd\"=\"8\"\n\"\\xa7da\"=\"9\"\n\"\\xa7db\"=\"10\"\n"
+           "\"\\xa7dc\"=\"11\"\n\"\\x19b\"=\"12\"\n",
+       std::string(kSaved) +
+           "\"\\x19b\"=\"12\"\n\"\\x264\"=\"6\"\n\"\\xa7c0\"=\"2\"\n\"\\xa7cb\"=\"5\"\n\"\\xa7cc\"=\"7\"\n"
+           "\"\\xa7cd\"=\"8\"\n\"\\xa7d0\"=\"4\"\n\"\\xa7da\"=\"9\"\n\"\\xa7db\"=\"10\"\n\"\\xa7dc\"=\"11\"\n"
+           "\n[\\x1c89] 1690913106\n#time=1d9c4a2b3c4d5e6\n\n[\\x1c8a] 1690913106\n#time=1d9c4a2b3c4d5e6\n"
+           "\n[\\x2c2f] 1690913106\n#time=1d9c4a2b3c4d5e6\n"},
       {"DoubledCarriageReturns",
        "[K] 1690913106\r\r\n#time=1d9c4a2b3c4d5e6\r\r\n\"a\"=\"x\"\r\r\n\"b\"=hex:01,\\\r\r\n  02\r\r\n",
        std::string(kSaved) + "\"a\"=\"x\"\n\"b\"=hex:01,02\n"},
