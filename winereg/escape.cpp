@@ -1,5 +1,5 @@
 // String escapes, both directions, and the number formats the files use.
-#include "winereg/escape.h"
+#include "winereg/internal/escape.h"
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "winereg/escape.h"
+#include "winereg/internal/escape.h"
 #include "winereg/internal/chars.h"
 #include "winereg/internal/format.h"
 #include "winereg/internal/kept_text.h"

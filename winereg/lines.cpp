@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "winereg/escape.h"
+#include "winereg/internal/escape.h"
 #include "winereg/internal/chars.h"
 #include "winereg/internal/format.h"
 #include "winereg/internal/reader.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "winereg/escape.h"
+#include "winereg/internal/escape.h"
 #include "winereg/internal/chars.h"
 #include "winereg/internal/format.h"
 #include "winereg/internal/kept_text.h"

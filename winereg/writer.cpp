@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "winereg/escape.h"
+#include "winereg/internal/escape.h"
 #include "winereg/internal/format.h"
 
 namespace winereg {
