@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "winereg/internal/filetime.h"
+#include "winereg/internal/key_state.h"
 
 namespace winereg {
 namespace {
@@ -30,6 +31,10 @@ std::int64_t CurrentFileTime() {
          internal::kTicks1601To1970;
 }
 
+Key::Key() = default;
+Key::Key(std::u16string name, std::int64_t modif) : name_(std::move(name)), modif_(modif) {}
+Key::Key(Key&& other) noexcept = default;
+
 Key::~Key() {
   // Iterative, so that a very deep tree cannot exhaust the stack.
   std::vector<std::unique_ptr<Key>> pending = std::move(subkeys_);
@@ -49,21 +54,54 @@ Key& Key::operator=(Key&& other) noexcept {
   return *this;
 }
 
+internal::KeyState& Key::state() const {
+  if (!state_) state_ = std::make_unique<internal::KeyState>();
+  return *state_;
+}
+
+void Key::Changed() {
+  if (state_) state_->Changed();
+}
+
+void Key::set_modif(std::int64_t modif) {
+  if (modif != modif_) Changed();
+  modif_ = modif;
+}
+
+void Key::set_class_name(std::optional<std::u16string> name) {
+  Changed();
+  class_ = std::move(name);
+}
+
+void Key::set_link(bool link) {
+  if (link != link_) Changed();
+  link_ = link;
+}
+
+void Key::set_volatile(bool v) {
+  if (v != volatile_) Changed();
+  volatile_ = v;
+}
+
+bool Key::has_subkeys() const { return (state_ && state_->folded != nullptr) || !subkeys_.empty(); }
+
+bool Key::has_values() const { return !values_.empty() || (state_ && !state_->marks->raw_values.empty()); }
+
 void Key::LoadValues() const {
-  if (state_.marks->raw_values.empty()) return;
-  state_.source->LoadValues(std::exchange(state_.marks->raw_values, {}), &values_);
+  if (!state_ || state_->marks->raw_values.empty()) return;
+  state_->source->LoadValues(std::exchange(state_->marks->raw_values, {}), &values_);
 }
 
 void Key::Unfold() const {
-  if (!state_.folded) return;
-  const std::shared_ptr<const internal::LazySource> from = std::move(state_.folded);
-  state_.folded = nullptr;
-  from->Unfold(*this, state_.marks->fold, &subkeys_);
+  if (!state_ || !state_->folded) return;
+  const std::shared_ptr<const internal::LazySource> from = std::move(state_->folded);
+  state_->folded = nullptr;
+  from->Unfold(*this, state_->marks->fold, &subkeys_);
 }
 
 void Key::DropSectionText() {
   LoadValues();
-  state_.Changed();
+  Changed();
 }
 
 Key* Key::FindSubkey(std::u16string_view name) const {
@@ -106,7 +144,7 @@ const Value* Key::FindValue(std::u16string_view name) const {
 
 void Key::SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data) {
   LoadValues();
-  state_.Changed();
+  Changed();
   if (values_.empty() || CompareNames(values_.back().name, name) < 0) {
     values_.push_back(Value{std::u16string(name), type, std::move(data)});
     return;
@@ -125,7 +163,7 @@ bool Key::RemoveValue(std::u16string_view name) {
   LoadValues();
   auto it = LowerBound(values_, name, ValueName);
   if (it == values_.end() || CompareNames(it->name, name) != 0) return false;
-  state_.Changed();
+  Changed();
   values_.erase(it);
   return true;
 }

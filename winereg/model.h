@@ -4,7 +4,8 @@
 // Each key keeps the text of its own section, until its own data (values,
 // time, class, link, volatility) changes: the text read by Parse when it is
 // already what Save writes, else the text of its first save. The reader and
-// the writer fill it and make the parts it stands for (internal::KeyState). Such a key's
+// the writer fill it and make the parts it stands for (internal::KeyState,
+// which only they see). Such a key's
 // values stay unparsed until first asked for; and in a file whose sections
 // are all in that form and order, a key's subkeys are made only when first
 // asked for, Save writing a subtree never opened from the file's text. A
@@ -18,11 +19,14 @@
 #include <string_view>
 #include <vector>
 
-#include "winereg/internal/key_state.h"
 #include "winereg/names.h"
 #include "winereg/types.h"
 
 namespace winereg {
+
+namespace internal {
+struct KeyState;
+}  // namespace internal
 
 // FILETIME of the current time (100 ns units since 1601-01-01 UTC).
 std::int64_t CurrentFileTime();
@@ -35,35 +39,23 @@ struct Value {
 
 class Key {
  public:
-  Key() = default;
-  explicit Key(std::u16string name, std::int64_t modif = 0) : name_(std::move(name)), modif_(modif) {}
+  Key();
+  explicit Key(std::u16string name, std::int64_t modif = 0);
   // Frees the subtree without recursion: any depth is safe.
   ~Key();
-  Key(Key&& other) noexcept = default;
+  Key(Key&& other) noexcept;
   // Made from the move constructor: `other` may lie in this key's subtree.
   Key& operator=(Key&& other) noexcept;
 
   const std::u16string& name() const { return name_; }
   std::int64_t modif() const { return modif_; }
-  void set_modif(std::int64_t modif) {
-    if (modif != modif_) state_.Changed();
-    modif_ = modif;
-  }
+  void set_modif(std::int64_t modif);
   const std::optional<std::u16string>& class_name() const { return class_; }
-  void set_class_name(std::optional<std::u16string> name) {
-    state_.Changed();
-    class_ = std::move(name);
-  }
+  void set_class_name(std::optional<std::u16string> name);
   bool is_link() const { return link_; }
-  void set_link(bool link) {
-    if (link != link_) state_.Changed();
-    link_ = link;
-  }
+  void set_link(bool link);
   bool is_volatile() const { return volatile_; }
-  void set_volatile(bool v) {
-    if (v != volatile_) state_.Changed();
-    volatile_ = v;
-  }
+  void set_volatile(bool v);
 
   // Subkeys and values, kept sorted by CompareNames; index access is O(1).
   const std::vector<std::unique_ptr<Key>>& subkeys() const {
@@ -71,13 +63,13 @@ class Key {
     return subkeys_;
   }
   // Whether the key has subkeys, without making them.
-  bool has_subkeys() const { return state_.folded != nullptr || !subkeys_.empty(); }
+  bool has_subkeys() const;
   const std::vector<Value>& values() const {
     LoadValues();
     return values_;
   }
   // Whether the key has values, without loading them.
-  bool has_values() const { return !values_.empty() || !state_.marks->raw_values.empty(); }
+  bool has_values() const;
 
   Key* FindSubkey(std::u16string_view name) const;
   // The existing subkey of that name (its case kept), or a new one.
@@ -96,12 +88,13 @@ class Key {
   void DropSectionText();
 
   // The text kept from the file and what is made from it on demand, for the
-  // reader and the writer.
-  internal::KeyState& state() const { return state_; }
+  // reader and the writer (made when first asked for).
+  internal::KeyState& state() const;
 
  private:
   void LoadValues() const;
   void Unfold() const;
+  void Changed();
 
   std::u16string name_;
   std::int64_t modif_ = 0;
@@ -110,7 +103,7 @@ class Key {
   bool volatile_ = false;
   mutable std::vector<std::unique_ptr<Key>> subkeys_;
   mutable std::vector<Value> values_;
-  mutable internal::KeyState state_;
+  mutable std::unique_ptr<internal::KeyState> state_;  // none: nothing kept
 };
 
 enum class Arch { kUnspecified, kWin32, kWin64 };

@@ -6,6 +6,7 @@
 
 #include "winereg/internal/escape.h"
 #include "winereg/internal/format.h"
+#include "winereg/internal/key_state.h"
 
 namespace winereg {
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "winereg/internal/key_state.h"
 #include "winereg/model.h"
 
 namespace winereg::internal {
