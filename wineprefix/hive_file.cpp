@@ -4,19 +4,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <utility>
 
 #include "wineprefix/filesystem.h"
 #include "wineprefix/internal/names.h"
+#include "wineprefix/text_buffer.h"
 #include "winereg/reader.h"
 #include "winereg/writer.h"
 
@@ -31,43 +30,6 @@ using winereg::SavedText;
 namespace {
 
 using internal::Resolved;
-
-// Memory for a file's text, owned by the keys that keep parts of it. A large
-// one is an anonymous mapping (no zero fill), on huge pages where the system
-// gives them when a few megabytes: a few page faults rather than one per 4 KiB.
-class TextBuffer {
- public:
-  explicit TextBuffer(std::size_t capacity) {
-    constexpr std::size_t kHuge = std::size_t{2} << 20;
-    constexpr std::size_t kHugeAdviceLimit = std::size_t{32} << 20;
-    if (capacity >= kHuge / 2) {
-      const std::size_t length = (capacity + kHuge - 1) / kHuge * kHuge + kHuge;  // room to align
-      void* const base = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (base != MAP_FAILED) {
-        owner_ = std::shared_ptr<void>(base, [length](void* p) { ::munmap(p, length); });
-        const auto start = reinterpret_cast<std::uintptr_t>(base);
-        data_ = static_cast<char*>(base) + (((start + kHuge - 1) & ~(kHuge - 1)) - start);
-        capacity_ = length - static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(data_) - start);
-        // Advice only; and not for a much larger file, where finding that
-        // many huge pages (compaction) costs more than the faults saved.
-        if (capacity_ <= kHugeAdviceLimit) ::madvise(data_, capacity_, MADV_HUGEPAGE);
-        return;
-      }
-    }
-    auto text = std::make_shared<std::string>(capacity, '\0');
-    data_ = text->data();
-    capacity_ = text->size();
-    owner_ = std::move(text);
-  }
-  char* data() const { return data_; }
-  std::size_t capacity() const { return capacity_; }
-  std::shared_ptr<const void> Release() { return std::move(owner_); }
-
- private:
-  std::shared_ptr<void> owner_;
-  char* data_ = nullptr;
-  std::size_t capacity_ = 0;
-};
 
 // A fresh name of the pattern a save uses beside `file`:
 // ".<name>.skelvin-XXXXXX". Empty when no randomness is to be had.
