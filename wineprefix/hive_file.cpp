@@ -22,6 +22,11 @@
 namespace wineprefix {
 namespace fs = std::filesystem;
 
+using vocab::ERROR_ACCESS_DENIED;
+using vocab::ERROR_BADDB;
+using vocab::ERROR_CANTREAD;
+using vocab::ERROR_INVALID_PARAMETER;
+
 using winereg::CurrentFileTime;
 using winereg::ParseError;
 using winereg::ParseOptions;

@@ -20,6 +20,11 @@
 namespace wineprefix {
 namespace fs = std::filesystem;
 
+using vocab::ERROR_ACCESS_DENIED;
+using vocab::ERROR_LOCK_VIOLATION;
+using vocab::ERROR_PATH_NOT_FOUND;
+using vocab::ERROR_SUCCESS;
+
 namespace {
 
 constexpr auto kLockWait = std::chrono::seconds(60);
@@ -136,7 +141,7 @@ Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
       const int error = errno;
-      return Failure(StatusFromErrno(error, ErrnoUse::kSave),
+      return Failure(StatusFromErrno(error, ErrnoUse::kLock),
                      dir.string() + ": cannot open the directory to lock it: " + std::strerror(error));
     }
     lock.fds_.emplace_back(fd);

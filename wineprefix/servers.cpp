@@ -20,6 +20,10 @@
 namespace wineprefix {
 namespace fs = std::filesystem;
 
+using vocab::ERROR_BUSY;
+using vocab::ERROR_LOCK_FAILED;
+using vocab::ERROR_SUCCESS;
+
 namespace {
 
 std::atomic<std::uint64_t> scans{0};
