@@ -1,5 +1,5 @@
 // Memory for a registry file's text while it is read, then owned by the keys
-// that keep parts of it.
+// that keep stretches of it.
 #pragma once
 
 #include <cstddef>
