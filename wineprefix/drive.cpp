@@ -16,6 +16,15 @@
 namespace wineprefix {
 namespace fs = std::filesystem;
 
+using vocab::ERROR_BAD_PATHNAME;
+using vocab::ERROR_FILE_NOT_FOUND;
+using vocab::ERROR_INVALID_DRIVE;
+using vocab::ERROR_INVALID_NAME;
+using vocab::ERROR_PATH_NOT_FOUND;
+using vocab::ERROR_SUCCESS;
+using vocab::FromUtf8;
+using vocab::ToUtf8;
+
 namespace {
 
 // Upper case of the letters that a Windows-1252 name can hold; anything else

@@ -5,6 +5,18 @@
 
 namespace wineprefix {
 
+using vocab::ERROR_ACCESS_DENIED;
+using vocab::ERROR_CANTREAD;
+using vocab::ERROR_DISK_FULL;
+using vocab::ERROR_FILE_NOT_FOUND;
+using vocab::ERROR_GEN_FAILURE;
+using vocab::ERROR_NOT_ENOUGH_MEMORY;
+using vocab::ERROR_PATH_NOT_FOUND;
+using vocab::ERROR_SHARING_VIOLATION;
+using vocab::ERROR_TOO_MANY_OPEN_FILES;
+using vocab::ERROR_WRITE_FAULT;
+using vocab::ERROR_WRITE_PROTECT;
+
 LONG StatusFromErrno(int error, ErrnoUse use) {
   switch (use) {
     case ErrnoUse::kOpenFile:
@@ -36,6 +48,8 @@ LONG StatusFromErrno(int error, ErrnoUse use) {
     case ErrnoUse::kUsePrefix:
       return error == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
     case ErrnoUse::kSave:
+    case ErrnoUse::kLock:
+    case ErrnoUse::kMakePrefix:
       break;
   }
   switch (error) {

@@ -9,7 +9,11 @@
 
 namespace wineprefix {
 
-using namespace vocab;  // NOLINT: the prefix library speaks the vocabulary
+// The failure currency, as the library's own names.
+using vocab::Failure;
+using vocab::LONG;
+using vocab::Status;
+using vocab::Success;
 
 // What the failed call was doing: the same errno means another status when
 // opening a file than when saving one.
@@ -19,6 +23,8 @@ enum class ErrnoUse {
   kOpenRegistry,   // opening a registry file to load it
   kUsePrefix,      // reaching the prefix directory
   kSave,           // creating, writing, flushing and renaming a saved file
+  kLock,           // opening a directory to lock it (kSave's statuses)
+  kMakePrefix,     // creating the prefix directory (kSave's statuses)
 };
 
 [[nodiscard]] LONG StatusFromErrno(int error, ErrnoUse use);

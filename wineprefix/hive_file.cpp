@@ -2,26 +2,32 @@
 // a private temporary file.
 #include "wineprefix/hive_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <utility>
 
 #include "wineprefix/filesystem.h"
+#include "wineprefix/internal/fd.h"
 #include "wineprefix/internal/names.h"
+#include "wineprefix/temp_file.h"
+#include "wineprefix/text_buffer.h"
 #include "winereg/reader.h"
 #include "winereg/writer.h"
 
 namespace wineprefix {
 namespace fs = std::filesystem;
+
+using vocab::ERROR_ACCESS_DENIED;
+using vocab::ERROR_BADDB;
+using vocab::ERROR_CANTREAD;
+using vocab::ERROR_INVALID_PARAMETER;
 
 using winereg::CurrentFileTime;
 using winereg::ParseError;
@@ -30,140 +36,33 @@ using winereg::SavedText;
 
 namespace {
 
-using internal::Resolved;
-
-// Memory for a file's text, owned by the keys that keep parts of it. A large
-// one is an anonymous mapping (no zero fill), on huge pages where the system
-// gives them when a few megabytes: a few page faults rather than one per 4 KiB.
-class TextBuffer {
- public:
-  explicit TextBuffer(std::size_t capacity) {
-    constexpr std::size_t kHuge = std::size_t{2} << 20;
-    constexpr std::size_t kHugeAdviceLimit = std::size_t{32} << 20;
-    if (capacity >= kHuge / 2) {
-      const std::size_t length = (capacity + kHuge - 1) / kHuge * kHuge + kHuge;  // room to align
-      void* const base = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (base != MAP_FAILED) {
-        owner_ = std::shared_ptr<void>(base, [length](void* p) { ::munmap(p, length); });
-        const auto start = reinterpret_cast<std::uintptr_t>(base);
-        data_ = static_cast<char*>(base) + (((start + kHuge - 1) & ~(kHuge - 1)) - start);
-        capacity_ = length - static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(data_) - start);
-        // Advice only; and not for a much larger file, where finding that
-        // many huge pages (compaction) costs more than the faults saved.
-        if (capacity_ <= kHugeAdviceLimit) ::madvise(data_, capacity_, MADV_HUGEPAGE);
-        return;
-      }
-    }
-    auto text = std::make_shared<std::string>(capacity, '\0');
-    data_ = text->data();
-    capacity_ = text->size();
-    owner_ = std::move(text);
-  }
-  char* data() const { return data_; }
-  std::size_t capacity() const { return capacity_; }
-  std::shared_ptr<const void> Release() { return std::move(owner_); }
-
- private:
-  std::shared_ptr<void> owner_;
-  char* data_ = nullptr;
-  std::size_t capacity_ = 0;
-};
-
-// A fresh name of the pattern a save uses beside `file`:
-// ".<name>.skelvin-XXXXXX". Empty when no randomness is to be had.
-std::string TempName(FileSystem& files, const fs::path& file) {
-  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char random[6];
-  if (files.GetRandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return {};
-  std::string name = (file.parent_path() / ("." + file.filename().string() + ".skelvin-")).string();
-  for (const unsigned char r : random) name += kLetters[r % (sizeof kLetters - 1)];
-  return name;
-}
-
-// A new file of that pattern, created exclusively (never through a link);
-// `out` gets its name. -1 and errno on failure.
-int CreateTemp(FileSystem& files, const fs::path& file, std::string* out) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = TempName(files, file);
-    if (name.empty()) return -1;
-    const int fd = files.Open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0 || errno != EEXIST) {
-      if (fd >= 0) *out = std::move(name);
-      return fd;
-    }
-  }
-  errno = EEXIST;
-  return -1;
-}
-
-// The temporary file's descriptor, closed through the save's file system
-// when it goes.
-class TempFd {
- public:
-  TempFd(FileSystem& files, int fd) : files_(files), fd_(fd) {}
-  TempFd(const TempFd&) = delete;
-  TempFd& operator=(const TempFd&) = delete;
-  ~TempFd() {
-    // Only on the way out of a failed save: a failing close adds nothing.
-    if (fd_ >= 0) (void)files_.Close(fd_);
-  }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  FileSystem& files_;
-  int fd_;
-};
-
-// Marks a file as in use by this run for as long as `fd` stays open.
-void MarkOwned(int fd) {
-  struct flock lock = {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 0;
-  ::fcntl(fd, F_OFD_SETLK, &lock);
-}
-
-// Removes what saves killed on the way left beside `file`: files of its
-// temporary pattern (and the fixed names earlier releases used), and links
-// planted at such names. Called only under the prefix lock, which every
-// saving run holds throughout its save; a file still marked by a live owner
-// is left.
-void RemoveLeftovers(const fs::path& file) {
-  const fs::path dir = file.parent_path();
-  const std::string stem = "." + file.filename().string() + ".skelvin-";
-  DIR* listing = ::opendir(dir.c_str());
-  if (listing == nullptr) return;
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name.compare(0, stem.size(), stem) != 0) continue;
-    const std::string_view suffix = std::string_view(name).substr(stem.size());
-    if (suffix.size() != 6 && suffix != "tmp" && suffix != "old") continue;
-    const fs::path path = dir / name;
-    struct stat st = {};
-    if (::lstat(path.c_str(), &st) != 0) continue;
-    if (S_ISLNK(st.st_mode)) {
-      ::unlink(path.c_str());  // never one of ours: saves make regular files
-      continue;
-    }
-    const internal::Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) continue;
-    struct flock probe = {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    if (::fcntl(fd.get(), F_OFD_GETLK, &probe) == 0 && probe.l_type == F_UNLCK) ::unlink(path.c_str());
-  }
-  ::closedir(listing);
-}
-
 // Where a save of `file` writes: a symbolic link is followed, and a dangling
-// one gets its target made.
-fs::path SaveTarget(const fs::path& file) {
-  if (std::optional<fs::path> resolved = Resolved(file)) return std::move(*resolved);
-  std::error_code ec;
-  const fs::path link = fs::read_symlink(file, ec);
-  if (ec) return file;
-  return link.is_absolute() ? link : file.parent_path() / link;
+// one gets its target made. 0, or the errno of a name that cannot be told to
+// be a link or not (replacing it could replace a link).
+int SaveTarget(FileSystem& files, const fs::path& file, fs::path* out) {
+  char buffer[PATH_MAX];
+  if (files.RealPath(file.c_str(), buffer) != nullptr) {
+    *out = buffer;
+    return 0;
+  }
+  const ssize_t n = files.ReadLink(file.c_str(), buffer, sizeof buffer);
+  if (n < 0) {
+    // Not a link, or nothing there to be one.
+    if (errno != EINVAL && errno != ENOENT && errno != ENOTDIR) return errno;
+    *out = file;
+    return 0;
+  }
+  if (static_cast<std::size_t>(n) == sizeof buffer) return ENAMETOOLONG;
+  const fs::path link(std::string(buffer, static_cast<std::size_t>(n)));
+  *out = link.is_absolute() ? link : file.parent_path() / link;
+  return 0;
+}
+
+// The mode a new file gets: what the umask leaves of 0666.
+mode_t NewFileMode(FileSystem& files) {
+  const mode_t mask = files.Umask(0);
+  (void)files.Umask(mask);
+  return 0666 & ~mask;
 }
 
 }  // namespace
@@ -222,7 +121,7 @@ Status HiveFile::Load(Hive** out, Arch fresh_arch) {
     return Success();
   }
   // What saves killed on the way left (the caller holds the prefix lock).
-  RemoveLeftovers(SaveTarget(file_));
+  if (fs::path target; SaveTarget(*files_, file_, &target) == 0) RemoveLeftovers(*files_, target);
   const auto size = static_cast<std::size_t>(st.st_size);
   TextBuffer buffer(size);
   std::size_t done = 0;
@@ -264,44 +163,34 @@ Status HiveFile::Save(const PrefixLock* lock) {
   winereg::Save(*hive_, &text);
 
   FileSystem& files = *files_;
-  const fs::path target = SaveTarget(file_);
+  // Every failure drops the cached hive; the temporary file and the old
+  // file's second name, still owned, are discarded on the way out.
+  const auto fail = [&](int error, const char* step) {
+    Invalidate();
+    return Failure(StatusFromErrno(error, ErrnoUse::kSave),
+                   file_.string() + ": cannot save the registry (" + step + "): " + std::strerror(error));
+  };
+  fs::path target;
+  if (const int error = SaveTarget(files, file_, &target); error != 0) return fail(error, "resolve");
 
   struct stat old = {};
   const bool existed = files.Stat(target.c_str(), &old) == 0;
+  const bool absent = !existed && errno == ENOENT;  // else it may be there, unseen
   if (existed && !S_ISREG(old.st_mode)) {
     Invalidate();
     return Failure(ERROR_BADDB, file_.string() + ": not a regular file; a registry file must be one");
   }
   const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  std::string temp;
-  std::string backup;
-
-  const auto fail = [&](int error, const char* step, int fd) {
-    // The save has failed already: a failing close has nothing to add.
-    if (fd >= 0) (void)files.Close(fd);
-    if (!temp.empty()) (void)files.Unlink(temp.c_str());
-    if (!backup.empty()) (void)files.Unlink(backup.c_str());
-    Invalidate();
-    return Failure(StatusFromErrno(error, ErrnoUse::kSave),
-                   file_.string() + ": cannot save the registry (" + step + "): " + std::strerror(error));
-  };
 
   // What saves killed on the way left (the caller holds the prefix lock).
-  RemoveLeftovers(target);
-  // A file of its own, marked as this run's while it is open (where the
-  // file system has such locks) so that no other run takes it for a leftover.
-  const int fd = CreateTemp(files, target, &temp);
-  if (fd < 0) return fail(errno, "create", -1);
-  MarkOwned(fd);
-  const mode_t mode = existed ? (old.st_mode & 07777) : (0666 & ~[] {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-  }());
-  if (files.Fchmod(fd, mode) != 0) return fail(errno, "chmod", fd);
+  RemoveLeftovers(files, target);
+  TempFile temp;
+  if (const int error = TempFile::Create(files, target, &temp); error != 0) return fail(error, "create");
+  const mode_t mode = existed ? (old.st_mode & 07777) : NewFileMode(files);
+  if (files.Fchmod(temp.fd(), mode) != 0) return fail(errno, "chmod");
   if (existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-      files.Fchown(fd, old.st_uid, old.st_gid) != 0) {
-    return fail(errno, "chown", fd);
+      files.Fchown(temp.fd(), old.st_uid, old.st_gid) != 0) {
+    return fail(errno, "chown");
   }
   // Large parts (the text kept from the file) go straight from where they
   // are; small ones are gathered first.
@@ -309,7 +198,7 @@ Status HiveFile::Save(const PrefixLock* lock) {
   constexpr std::size_t kChunk = std::size_t{1024} * 1024;
   const auto write_all = [&](std::string_view data) {
     while (!data.empty()) {
-      const ssize_t n = files.Write(fd, data.data(), std::min(data.size(), kChunk));
+      const ssize_t n = files.Write(temp.fd(), data.data(), std::min(data.size(), kChunk));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return errno;
       if (n == 0) return EIO;
@@ -335,37 +224,25 @@ Status HiveFile::Save(const PrefixLock* lock) {
     }
   });
   if (write_error == 0) write_error = write_all(gathered);
-  if (write_error != 0) return fail(write_error, "write", fd);
-  if (files.Fsync(fd) != 0) return fail(errno, "flush", fd);
+  if (write_error != 0) return fail(write_error, "write");
+  if (files.Fsync(temp.fd()) != 0) return fail(errno, "flush");
   struct stat written = {};
-  if (files.Fstat(fd, &written) != 0) return fail(errno, "stat", fd);
-  // Open (and marked) until just before the rename.
-  TempFd temp_fd(files, fd);
+  if (files.Fstat(temp.fd(), &written) != 0) return fail(errno, "stat");
 
   // The old file keeps a second name until the directory is flushed, so
-  // that a failed flush can put it back (without hard links: no way back).
-  if (existed) {
-    for (int attempt = 0; attempt < 100 && backup.empty(); ++attempt) {
-      std::string name = TempName(files, target);
-      if (name.empty()) break;
-      if (files.Link(target.c_str(), name.c_str()) == 0) {
-        backup = std::move(name);
-      } else if (errno != EEXIST) {
-        break;
-      }
-    }
-  }
+  // that a failed flush can put it back: a way back, not a need (without
+  // hard links or a random name there is none).
+  TempFile backup;
+  if (!absent) (void)TempFile::Link(files, target, &backup);
   if (lock != nullptr) {
     if (Status status = lock->Recheck(); !status.ok()) {
-      (void)files.Unlink(temp.c_str());
-      if (!backup.empty()) (void)files.Unlink(backup.c_str());
       Invalidate();
       return status;
     }
   }
-  if (files.Close(temp_fd.release()) != 0) return fail(errno, "close", -1);
-  if (files.Rename(temp.c_str(), target.c_str()) != 0) return fail(errno, "rename", -1);
-  temp.clear();
+  // The temporary file stays open (and marked) until just before the rename.
+  if (const int error = temp.Close(); error != 0) return fail(error, "close");
+  if (const int error = temp.Keep(target); error != 0) return fail(error, "rename");
   // The rename is durable once the directory is flushed.
   const int dir_fd = files.Open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   const bool dir_synced = dir_fd >= 0 && files.Fsync(dir_fd) == 0;
@@ -373,17 +250,18 @@ Status HiveFile::Save(const PrefixLock* lock) {
   // Flushed or not, the directory has nothing more to say at its close.
   if (dir_fd >= 0) (void)files.Close(dir_fd);
   if (!dir_synced) {
-    if (!backup.empty()) {
-      // Best effort: the save fails either way.
-      (void)files.Rename(backup.c_str(), target.c_str());
-    } else if (!existed) {
+    // Best effort: the save fails either way.
+    if (backup.owned()) {
+      (void)backup.Keep(target);
+    } else if (absent) {
       (void)files.Unlink(target.c_str());
     }
     Invalidate();
     return Failure(StatusFromErrno(dir_error, ErrnoUse::kSave),
                    file_.string() + ": cannot flush the directory after saving: " + std::strerror(dir_error));
   }
-  if (!backup.empty()) (void)files.Unlink(backup.c_str());
+  // One that cannot be removed is the next save's leftover.
+  backup.Discard();
   seen_ = Identity{written.st_dev, written.st_ino, written.st_size,
                    static_cast<std::int64_t>(written.st_mtim.tv_sec) * 1000000000 + written.st_mtim.tv_nsec};
   return Success();

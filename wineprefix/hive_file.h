@@ -33,12 +33,36 @@ class HiveFile {
   // (ERROR_BADDB), as is a file that cannot be read (ERROR_CANTREAD,
   // ERROR_ACCESS_DENIED) or parsed (ERROR_BADDB, `path:line: message`).
   [[nodiscard]] Status Load(Hive** out, Arch fresh_arch);
-  // Writes the hive to a temporary file of its own beside the target,
-  // flushes it, gives it the old file's mode and owner and renames it over
-  // the old one, then flushes the directory. A target that is a symbolic
-  // link is saved where it points. On failure the old file is unchanged, the
-  // cached hive is dropped (the next Load rereads the file) and a Win32
-  // status is returned. `lock`, when held, is rechecked before the rename.
+  // Replaces the file durably with the cached hive: writes it to a temporary
+  // file of its own beside the target (wineprefix/temp_file.h), flushes it,
+  // gives it the old file's permission bits, owner and group, renames it over
+  // the old file and flushes the directory. A target that is a symbolic link
+  // is saved where it points (a dangling one gets its target made). `lock`,
+  // when held, is rechecked right before the rename. Success: the file holds
+  // the hive, durably; a second name of the old file that cannot be removed
+  // is left for the next save's sweep.
+  //
+  // Every failure drops the cached hive (the next Load rereads the file) and
+  // returns a Win32 status with its line. What the caller can rely on then:
+  // - ERROR_INVALID_PARAMETER (nothing loaded), ERROR_BADDB (the target is
+  //   not a regular file), the recheck's refusal (ERROR_BUSY,
+  //   ERROR_LOCK_FAILED), or a status from errno with `cannot save the
+  //   registry (<step>)`, the step one of resolve (whether the target is a
+  //   link cannot be told), create, chmod, chown, write, flush, stat, close,
+  //   rename: the rename did not happen. The target is unchanged, and the
+  //   temporary file is removed (one whose removal fails is left under the
+  //   temporary pattern for the next save's sweep).
+  // - A status from errno with `cannot flush the directory after saving`:
+  //   the rename happened and may or may not last. The old file is put back
+  //   from its second name, or a target that was not there is removed, both
+  //   best effort and unflushed. The target holds the old content or, when
+  //   the old file got no second name (a file system without hard links) or
+  //   could not be put back, the new one; either whole, but which is not
+  //   known.
+  // Conceded on success as well: a target whose status cannot be read is
+  // replaced as a new file (mode 0666 less the umask, the user's owner and
+  // group); what the old file had beyond permission bits, owner and group
+  // (ACLs, extended attributes, further hard links) is not carried over.
   [[nodiscard]] Status Save(const PrefixLock* lock = nullptr);
   // Forgets the cached hive.
   void Invalidate();

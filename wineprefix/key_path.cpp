@@ -8,6 +8,17 @@
 
 namespace wineprefix {
 
+using vocab::ERROR_BAD_PATHNAME;
+using vocab::ERROR_CHILD_MUST_BE_VOLATILE;
+using vocab::ERROR_FILE_NOT_FOUND;
+using vocab::ERROR_INVALID_PARAMETER;
+using vocab::ERROR_MORE_DATA;
+using vocab::ERROR_NOT_SUPPORTED;
+using vocab::kMaxAnsiPathLength;
+using vocab::kMaxKeyElementLength;
+using vocab::kMaxKeyNameLength;
+using vocab::kMaxLinkDepth;
+
 using internal::kLinkValue;
 using internal::kUserSid;
 using internal::kWowNode;

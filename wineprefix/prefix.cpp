@@ -19,6 +19,9 @@
 namespace wineprefix {
 namespace fs = std::filesystem;
 
+using vocab::ERROR_BAD_ENVIRONMENT;
+using vocab::ERROR_BAD_PATHNAME;
+
 namespace {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
@@ -158,7 +161,7 @@ Status EnsurePrefixDirectory(const fs::path& prefix, bool* created) {
   *created = ::mkdir(prefix.c_str(), 0777) == 0;
   if (*created || errno == EEXIST) return Success();
   const int error = errno;
-  return Failure(StatusFromErrno(error, ErrnoUse::kSave),
+  return Failure(StatusFromErrno(error, ErrnoUse::kMakePrefix),
                  prefix.string() + ": cannot create the prefix directory: " + std::strerror(error));
 }
 

@@ -9,6 +9,19 @@
 
 namespace wineprefix {
 
+using vocab::BYTE;
+using vocab::DWORD;
+using vocab::ERROR_ACCESS_DENIED;
+using vocab::ERROR_BAD_PATHNAME;
+using vocab::ERROR_FILE_NOT_FOUND;
+using vocab::ERROR_INVALID_HANDLE;
+using vocab::ERROR_INVALID_PARAMETER;
+using vocab::ERROR_KEY_DELETED;
+using vocab::ERROR_NO_MORE_ITEMS;
+using vocab::ERROR_PATH_NOT_FOUND;
+using vocab::kMaxValueNameLength;
+using vocab::REG_LINK;
+
 using internal::kLinkValue;
 using internal::kMachineBranch;
 using internal::kUserBranch;

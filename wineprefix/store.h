@@ -88,11 +88,12 @@ class Store {
                             bool* created);
   // Sets a value (text types as UTF-16 data) and saves it; a value set to
   // what it holds changes nothing.
-  [[nodiscard]] Status SetValue(const KeyRef* key, std::u16string_view name, DWORD type, std::vector<BYTE> data);
+  [[nodiscard]] Status SetValue(const KeyRef* key, std::u16string_view name, vocab::DWORD type,
+                                std::vector<vocab::BYTE> data);
   [[nodiscard]] Status QueryValue(const KeyRef* key, std::u16string_view name, winereg::Value* out);
   // The value or subkey at `index`: ERROR_NO_MORE_ITEMS past the last.
-  [[nodiscard]] Status EnumValue(const KeyRef* key, DWORD index, winereg::Value* out);
-  [[nodiscard]] Status EnumKey(const KeyRef* key, DWORD index, std::u16string* name);
+  [[nodiscard]] Status EnumValue(const KeyRef* key, vocab::DWORD index, winereg::Value* out);
+  [[nodiscard]] Status EnumKey(const KeyRef* key, vocab::DWORD index, std::u16string* name);
   // Deletes the key at `path` below `*from` (opened as Open opens it), which
   // must have no subkeys; a root never goes.
   [[nodiscard]] Status DeleteKey(const KeyRef* from, std::u16string_view path);

@@ -18,6 +18,7 @@
 #include <ostream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/posix/temp_prefix.h"
@@ -50,6 +51,15 @@ enum class Call {
   kRename,
   kClose,
   kUnlink,
+  kOpenLeftover,  // open without O_CREAT: a leftover, examined by the sweep
+  kLstat,         // of a leftover
+  kMark,          // F_OFD_SETLK: the temporary file marked as this run's
+  kProbe,         // F_OFD_GETLK: a leftover probed for a live mark
+  kOpenListing,   // opendir, by the sweep
+  kReadListing,   // readdir
+  kCloseListing,  // closedir
+  kRealPath,
+  kReadLink,
   kCount
 };
 
@@ -69,13 +79,19 @@ class FaultyFileSystem final : public wineprefix::FileSystem {
   // Until the fault fires, the target is seen as another group's, so that
   // the save gives its file that group.
   void SeeForeignGroup(const fs::path& target) { foreign_ = target; }
+  // umask is not the process's but this one, changed as umask changes it.
+  void FakeUmask(mode_t mask) { umask_ = mask; }
+  std::optional<mode_t> fake_umask() const { return umask_; }
 
   bool fired() const { return fired_; }
   int calls() const { return calls_; }
   int count(Call kind) const { return counts_[static_cast<int>(kind)]; }
 
   int Open(const char* path, int flags, mode_t mode) override {
-    if (Fails((flags & O_DIRECTORY) != 0 ? Call::kOpenDir : Call::kCreateTemp)) return -1;
+    Call kind = Call::kOpenLeftover;
+    if ((flags & O_CREAT) != 0) kind = Call::kCreateTemp;
+    if ((flags & O_DIRECTORY) != 0) kind = Call::kOpenDir;
+    if (Fails(kind)) return -1;
     const int fd = Real().Open(path, flags, mode);
     if ((flags & O_DIRECTORY) != 0) dir_fd_ = fd;
     return fd;
@@ -86,6 +102,7 @@ class FaultyFileSystem final : public wineprefix::FileSystem {
     if (result == 0 && !fired_ && foreign_ && *foreign_ == path) out->st_gid = ::getegid() + 1;
     return result;
   }
+  int Lstat(const char* path, struct stat* out) override { return Fails(Call::kLstat) ? -1 : Real().Lstat(path, out); }
   int Fstat(int fd, struct stat* out) override { return Fails(Call::kFstat) ? -1 : Real().Fstat(fd, out); }
   int Fchmod(int fd, mode_t mode) override { return Fails(Call::kFchmod) ? -1 : Real().Fchmod(fd, mode); }
   int Fchown(int fd, uid_t uid, gid_t gid) override { return Fails(Call::kFchown) ? -1 : Real().Fchown(fd, uid, gid); }
@@ -105,6 +122,22 @@ class FaultyFileSystem final : public wineprefix::FileSystem {
   ssize_t GetRandom(void* buffer, std::size_t size, unsigned int flags) override {
     return Fails(Call::kRandomName) ? -1 : Real().GetRandom(buffer, size, flags);
   }
+  int FcntlLock(int fd, int command, struct flock* lock) override {
+    return Fails(command == F_OFD_GETLK ? Call::kProbe : Call::kMark) ? -1 : Real().FcntlLock(fd, command, lock);
+  }
+  DIR* OpenDir(const char* path) override { return Fails(Call::kOpenListing) ? nullptr : Real().OpenDir(path); }
+  dirent* ReadDir(DIR* dir) override { return Fails(Call::kReadListing) ? nullptr : Real().ReadDir(dir); }
+  int CloseDir(DIR* dir) override {
+    const int result = Real().CloseDir(dir);  // the stream is freed either way
+    return Fails(Call::kCloseListing) ? -1 : result;
+  }
+  char* RealPath(const char* path, char* resolved) override {
+    return Fails(Call::kRealPath) ? nullptr : Real().RealPath(path, resolved);
+  }
+  ssize_t ReadLink(const char* path, char* buffer, std::size_t size) override {
+    return Fails(Call::kReadLink) ? -1 : Real().ReadLink(path, buffer, size);
+  }
+  mode_t Umask(mode_t mask) override { return umask_ ? std::exchange(*umask_, mask) : Real().Umask(mask); }
 
  private:
   static wineprefix::FileSystem& Real() { return wineprefix::PosixFileSystem(); }
@@ -122,6 +155,7 @@ class FaultyFileSystem final : public wineprefix::FileSystem {
   int call_ = 0;
   int error_ = 0;
   std::optional<fs::path> foreign_;
+  std::optional<mode_t> umask_;
   bool fired_ = false;
   int calls_ = 0;
   std::array<int, static_cast<int>(Call::kCount)> counts_{};
@@ -196,7 +230,14 @@ enum class Outcome {
   kFails,               // the status and line below; the file unchanged
   kSaves,               // the call is one the save can do without
   kSavesLeavingBackup,  // as kSaves, the old file's second name left for the next save to remove
+  kLeavesLeftover,      // as kSaves, the planted leftover still there
 };
+
+// A file of the temporary pattern planted before the save, as a killed save
+// leaves one (dead) or as a save still running holds one (live: marked).
+enum class Leftover { kNone, kDead, kLive };
+
+constexpr char kLeftover[] = ".system.reg.skelvin-Lftovr";
 
 struct Fault {
   const char* name;
@@ -206,6 +247,7 @@ struct Fault {
   Outcome outcome;
   LONG status;
   const char* step;  // the step the line names; nullptr: the directory's flush
+  Leftover leftover = Leftover::kNone;
 };
 
 void PrintTo(const Fault& fault, std::ostream* out) { *out << fault.name; }
@@ -220,6 +262,17 @@ TEST_P(SaveFaultTest, FailsWithTheOldFileKeptOrSavesWithoutTheCall) {
   const Fault& f = GetParam();
   faulty_.FailKind(f.call, f.occurrence, f.error);
   if (f.call == Call::kFchown) faulty_.SeeForeignGroup(fixture_.target());
+  int live_mark = -1;  // the descriptor that marks a live leftover
+  if (f.leftover != Leftover::kNone) {
+    std::ofstream(fixture_.dir() / kLeftover) << "left";
+    if (f.leftover == Leftover::kLive) {
+      live_mark = ::open((fixture_.dir() / kLeftover).c_str(), O_RDWR | O_CLOEXEC);
+      struct flock mark = {};
+      mark.l_type = F_WRLCK;
+      mark.l_whence = SEEK_SET;
+      ASSERT_EQ(::fcntl(live_mark, F_OFD_SETLK, &mark), 0) << std::strerror(errno);
+    }
+  }
   wineprefix::HiveFile file(fixture_.target(), kBranch, faulty_);
   const vocab::Status status = LoadChangeAndSave(file);
   ASSERT_TRUE(faulty_.fired());
@@ -236,6 +289,8 @@ TEST_P(SaveFaultTest, FailsWithTheOldFileKeptOrSavesWithoutTheCall) {
     EXPECT_EQ(Read(fixture_.target()), fixture_.saved());
     if (f.outcome == Outcome::kSaves) {
       fixture_.ExpectNothingElse();
+    } else if (f.outcome == Outcome::kLeavesLeftover) {
+      EXPECT_EQ(Listing(fixture_.dir()), (std::vector<std::string>{kLeftover, "system.reg"}));
     } else {
       const std::vector<std::string> names = Listing(fixture_.dir());
       ASSERT_EQ(names.size(), 2U);
@@ -243,6 +298,7 @@ TEST_P(SaveFaultTest, FailsWithTheOldFileKeptOrSavesWithoutTheCall) {
       EXPECT_EQ(Read(fixture_.dir() / names[0]), kOld);
     }
   }
+  if (live_mark >= 0) ::close(live_mark);  // its run is over
   // The next save, with nothing failing, saves the change and cleans up.
   const vocab::Status next = LoadChangeAndSave(file);
   EXPECT_TRUE(next.ok()) << next.message;
@@ -256,6 +312,9 @@ constexpr LONG kWriteProtect = vocab::ERROR_WRITE_PROTECT;
 constexpr LONG kAccessDenied = vocab::ERROR_ACCESS_DENIED;
 constexpr Outcome kFails = Outcome::kFails;
 constexpr Outcome kSaves = Outcome::kSaves;
+constexpr Outcome kLeftBeside = Outcome::kLeavesLeftover;
+constexpr Leftover kDead = Leftover::kDead;
+constexpr Leftover kLive = Leftover::kLive;
 
 INSTANTIATE_TEST_SUITE_P(
     EveryCall, SaveFaultTest,
@@ -310,7 +369,27 @@ INSTANTIATE_TEST_SUITE_P(
                       Fault{"CloseDir_EIO", Call::kClose, 2, EIO, kSaves, 0, nullptr},
                       // Removing the old file's second name is left to the next save.
                       Fault{"UnlinkBackup_EIO", Call::kUnlink, 1, EIO, Outcome::kSavesLeavingBackup, 0, nullptr},
-                      Fault{"UnlinkBackup_EROFS", Call::kUnlink, 1, EROFS, Outcome::kSavesLeavingBackup, 0, nullptr}),
+                      Fault{"UnlinkBackup_EROFS", Call::kUnlink, 1, EROFS, Outcome::kSavesLeavingBackup, 0, nullptr},
+                      // The save's own (the load resolves first): a target that readlink
+                      // shows to be no link is saved.
+                      Fault{"RealPath_ENOMEM", Call::kRealPath, 2, ENOMEM, kSaves, 0, nullptr},
+                      // The mark is advice: a file system without such locks saves.
+                      Fault{"Mark_ENOLCK", Call::kMark, 1, ENOLCK, kSaves, 0, nullptr},
+                      Fault{"Mark_EINVAL", Call::kMark, 1, EINVAL, kSaves, 0, nullptr},
+                      // The sweep is best effort: a failing call leaves a dead leftover
+                      // to the next sweep (the save's, after the load's), never the save
+                      // failing.
+                      Fault{"OpenListing_EACCES", Call::kOpenListing, 1, EACCES, kSaves, 0, nullptr, kDead},
+                      Fault{"ReadListing_EIO", Call::kReadListing, 1, EIO, kSaves, 0, nullptr, kDead},
+                      Fault{"CloseListing_EIO", Call::kCloseListing, 1, EIO, kSaves, 0, nullptr, kDead},
+                      Fault{"UnlinkLeftover_EROFS", Call::kUnlink, 1, EROFS, kSaves, 0, nullptr, kDead},
+                      // A leftover a live run marks is never removed, even when it cannot
+                      // be examined.
+                      Fault{"Lstat_EIO", Call::kLstat, 1, EIO, kLeftBeside, 0, nullptr, kLive},
+                      Fault{"OpenLeftover_EACCES", Call::kOpenLeftover, 1, EACCES, kLeftBeside, 0, nullptr, kLive},
+                      Fault{"FstatLeftover_EIO", Call::kFstat, 1, EIO, kLeftBeside, 0, nullptr, kLive},
+                      Fault{"Probe_EIO", Call::kProbe, 1, EIO, kLeftBeside, 0, nullptr, kLive},
+                      Fault{"Probe_ENOLCK", Call::kProbe, 2, ENOLCK, kLeftBeside, 0, nullptr, kLive}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A save of an existing file makes every kind of call but fchown (the file is
@@ -329,6 +408,43 @@ TEST(SaveCalls, ASaveMakesTheCallsTheTableFails) {
   EXPECT_EQ(counting.count(Call::kRandomName), 2);
   EXPECT_EQ(counting.count(Call::kClose), 2);
   EXPECT_EQ(counting.count(Call::kFchown), 0);
+}
+
+// A new file gets the mode the umask leaves, read through the save's file
+// system, and the umask is as it was after.
+TEST(SaveCalls, ANewFileGetsTheModeTheUmaskLeaves) {
+  SaveFixture fixture(false);
+  FaultyFileSystem counting;
+  counting.FakeUmask(027);
+  wineprefix::HiveFile file(fixture.target(), kBranch, counting);
+  const vocab::Status status = LoadChangeAndSave(file);
+  ASSERT_TRUE(status.ok()) << status.message;
+  struct stat st = {};
+  ASSERT_EQ(::stat(fixture.target().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640U);
+  EXPECT_EQ(counting.fake_umask(), mode_t{027});
+}
+
+// A dangling link whose target cannot be read: the save fails and leaves the
+// link, rather than replace it with a file.
+TEST(SaveCalls, ALinkThatCannotBeReadIsLeftAsItIs) {
+  testenv::TempPrefix dir;
+  const fs::path target = dir.file("system.reg");
+  fs::create_symlink("elsewhere.reg", target);
+  FaultyFileSystem faulty;
+  faulty.FailKind(Call::kReadLink, 1, EIO);
+  wineprefix::HiveFile file(target, kBranch, faulty);
+  const vocab::Status status = LoadChangeAndSave(file);
+  ASSERT_TRUE(faulty.fired());
+  EXPECT_EQ(status.code, vocab::ERROR_WRITE_FAULT);
+  EXPECT_EQ(status.message, target.string() + ": cannot save the registry (resolve): " + std::strerror(EIO));
+  EXPECT_TRUE(fs::is_symlink(target));
+  EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"system.reg"});
+  // Readable again, the link gets its target made.
+  const vocab::Status next = LoadChangeAndSave(file);
+  EXPECT_TRUE(next.ok()) << next.message;
+  EXPECT_TRUE(fs::is_symlink(target));
+  EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"elsewhere.reg", "system.reg"}));
 }
 
 // The k-th call of a save failing, for every k: the save fails and leaves
