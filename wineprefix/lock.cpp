@@ -15,6 +15,7 @@
 #include <thread>
 #include <utility>
 
+#include "wineprefix/internal/fd.h"
 #include "wineprefix/servers.h"
 
 namespace wineprefix {
@@ -91,6 +92,13 @@ Status HoldServerLock(const fs::path& prefix, const fs::path& base, const std::s
 }
 
 }  // namespace
+
+PrefixLock::PrefixLock() = default;
+PrefixLock::PrefixLock(PrefixLock&& other) noexcept = default;
+PrefixLock& PrefixLock::operator=(PrefixLock&& other) noexcept = default;
+PrefixLock::~PrefixLock() = default;
+
+bool PrefixLock::held() const { return !fds_.empty(); }
 
 Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
   struct stat st = {};

@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "wineprefix/errors.h"
-#include "wineprefix/internal/fd.h"
 
 namespace wineprefix {
+
+namespace internal {
+class Fd;
+}  // namespace internal
 
 // Guards a prefix for its lifetime:
 // - a flock on the prefix directory (and on the directory of a registry file
@@ -24,9 +27,10 @@ namespace wineprefix {
 // server-<dev>-<ino> directory, or a holder of one of the lock files.
 class PrefixLock {
  public:
-  PrefixLock() = default;
-  PrefixLock(PrefixLock&& other) noexcept = default;
-  PrefixLock& operator=(PrefixLock&& other) noexcept = default;
+  PrefixLock();
+  PrefixLock(PrefixLock&& other) noexcept;
+  PrefixLock& operator=(PrefixLock&& other) noexcept;
+  ~PrefixLock();  // gives the locks up
 
   // Takes the locks, waiting up to 60 s for other native runs. Refuses when a
   // wineserver runs for the prefix (ERROR_BUSY), when the prefix is not the
@@ -38,7 +42,7 @@ class PrefixLock {
   // ERROR_BUSY (with the message) when a wineserver has started for the
   // guarded directories since Acquire.
   [[nodiscard]] Status Recheck() const;
-  bool held() const { return !fds_.empty(); }
+  bool held() const;
   // How often this process has looked for running wineservers (Acquire's
   // and Recheck's scans), for tests of the store's set-up rule.
   static std::uint64_t Scans();

@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/registry.h"
 #include "wineprefix/hive_file.h"
 #include "wineprefix/lock.h"
 #include "wineprefix/prefix.h"
+#include "vocab/win32.h"
 #include "tests/support/posix/report.h"
 #include "tests/support/posix/scoped_env.h"
 #include "tests/support/posix/temp_prefix.h"
@@ -33,9 +33,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using plat::LONG;
 using testenv::Report;
 using ::testing::HasSubstr;
+using vocab::LONG;
 using winereg::Arch;
 
 using testenv::ScopedEnv;
@@ -65,12 +65,12 @@ TEST_P(FindPrefixTest, FollowsWinesRules) {
   const std::string err = ::testing::internal::GetCapturedStderr();
   if (c.expected) {
     const std::string want = *c.expected == "<passwd>" ? PasswdHome() + "/.wine" : *c.expected;
-    EXPECT_EQ(status, plat::ERROR_SUCCESS) << err;
+    EXPECT_EQ(status, vocab::ERROR_SUCCESS) << err;
     EXPECT_EQ(found, want);
     EXPECT_EQ(wineprefix::DefaultPrefix(), want);
     EXPECT_EQ(err, "");
   } else {
-    EXPECT_EQ(status, plat::ERROR_BAD_PATHNAME);
+    EXPECT_EQ(status, vocab::ERROR_BAD_PATHNAME);
     EXPECT_EQ(found, "untouched");
     EXPECT_EQ(wineprefix::DefaultPrefix(), fs::path());
     EXPECT_THAT(err, HasSubstr(c.message));
@@ -129,7 +129,7 @@ TEST_P(PrefixArchTest, TakesWhatThePrefixHoldsThenWinearch) {
   Arch arch = Arch::kUnspecified;
   ::testing::internal::CaptureStderr();
   LONG status = Report(wineprefix::PrefixArch(prefix_.path(), &arch));
-  if (status == plat::ERROR_SUCCESS && c.system != nullptr) {
+  if (status == vocab::ERROR_SUCCESS && c.system != nullptr) {
     // The file's own #arch decides; WINEARCH must agree with it.
     const Arch held = std::string(c.system) == "win64" ? Arch::kWin64 : Arch::kWin32;
     status = Report(wineprefix::CheckWineArch(prefix_.path(), held));
@@ -137,7 +137,7 @@ TEST_P(PrefixArchTest, TakesWhatThePrefixHoldsThenWinearch) {
   }
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(status, c.status) << err;
-  if (c.status == plat::ERROR_SUCCESS) {
+  if (c.status == vocab::ERROR_SUCCESS) {
     EXPECT_EQ(arch, c.arch);
     EXPECT_EQ(err, "");
   } else {
@@ -145,8 +145,8 @@ TEST_P(PrefixArchTest, TakesWhatThePrefixHoldsThenWinearch) {
   }
 }
 
-constexpr LONG kOk = plat::ERROR_SUCCESS;
-constexpr LONG kBad = plat::ERROR_BAD_ENVIRONMENT;
+constexpr LONG kOk = vocab::ERROR_SUCCESS;
+constexpr LONG kBad = vocab::ERROR_BAD_ENVIRONMENT;
 constexpr Arch k32 = Arch::kWin32;
 constexpr Arch k64 = Arch::kWin64;
 
@@ -195,7 +195,7 @@ TEST_P(HostileFileTest, IsRefusedAtOnce) {
   const LONG status = Report(hive.Load(&loaded, Arch::kWin32));
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  EXPECT_EQ(status, plat::ERROR_BADDB);
+  EXPECT_EQ(status, vocab::ERROR_BADDB);
   EXPECT_EQ(loaded, nullptr);
   EXPECT_THAT(err, HasSubstr(file.string() + ": "));
 }
@@ -291,7 +291,7 @@ TEST_F(PrefixLockTest, AWineserverWorkingInAnyServerDirectoryIsFound) {
     ASSERT_TRUE(server.ok());
     wineprefix::PrefixLock lock;
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_BUSY);
+    EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), vocab::ERROR_BUSY);
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_THAT(err, HasSubstr("a wineserver (pid " + std::to_string(server.pid()) + ") is running"));
     EXPECT_FALSE(lock.held());
@@ -307,22 +307,22 @@ TEST_F(PrefixLockTest, AServerOfTheDirectoryASymlinkedFileLivesInIsFound) {
   ASSERT_TRUE(server.ok());
   wineprefix::PrefixLock lock;
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_BUSY);
+  EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), vocab::ERROR_BUSY);
   EXPECT_THAT(::testing::internal::GetCapturedStderr(),
               HasSubstr("stop it with `kill -INT " + std::to_string(server.pid()) + "`"));
 }
 
 TEST_F(PrefixLockTest, ASaveChecksAgainBeforeItReplacesTheFile) {
   wineprefix::PrefixLock lock;
-  ASSERT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_SUCCESS);
+  ASSERT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), vocab::ERROR_SUCCESS);
   wineprefix::HiveFile file(prefix_.file("system.reg"), u"REGISTRY\\Machine");
   winereg::Hive* hive = nullptr;
-  ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), plat::ERROR_SUCCESS);
+  ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), vocab::ERROR_SUCCESS);
   hive->root.AddSubkey(u"New", winereg::CurrentFileTime());
   const FakeServer server(ElsewhereFor(prefix_.path()), false);  // started meanwhile
   ASSERT_TRUE(server.ok());
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(Report(file.Save(&lock)), plat::ERROR_BUSY);
+  EXPECT_EQ(Report(file.Save(&lock)), vocab::ERROR_BUSY);
   EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("is running for this prefix"));
   EXPECT_EQ(prefix_.Read("system.reg"), kMachine);
   for (const auto& entry : fs::directory_iterator(prefix_.path())) {
@@ -337,7 +337,7 @@ TEST_F(PrefixLockTest, NoUpstreamWineserverStartsMeanwhile) {
   const fs::path upstream = fs::path("/tmp/.wine-" + std::to_string(::getuid())) / ServerDirName(prefix_.path());
   {
     wineprefix::PrefixLock lock;
-    ASSERT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_SUCCESS);
+    ASSERT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), vocab::ERROR_SUCCESS);
     for (const fs::path& dir : {upstream.parent_path(), upstream}) {
       struct stat st = {};
       ASSERT_EQ(::lstat(dir.c_str(), &st), 0) << dir;
@@ -372,7 +372,7 @@ TEST_F(PrefixLockTest, RunsWithDifferentTmpdirExcludeEachOther) {
   const ScopedEnv tmp("TMPDIR", tmp_b.path().string());
   const auto start = std::chrono::steady_clock::now();
   wineprefix::PrefixLock lock;
-  EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_SUCCESS);
+  EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), vocab::ERROR_SUCCESS);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
   ::waitpid(child, nullptr, 0);
   ::close(ready[0]);
@@ -403,7 +403,7 @@ TEST_F(PrefixLockTest, ALeftoverGoesOnlyWithItsOwner) {
   ASSERT_EQ(answer, 'y');
   wineprefix::HiveFile file(prefix_.file("system.reg"), u"REGISTRY\\Machine");
   winereg::Hive* hive = nullptr;
-  ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), plat::ERROR_SUCCESS);
+  ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), vocab::ERROR_SUCCESS);
   EXPECT_FALSE(fs::exists(orphan));
   EXPECT_TRUE(fs::exists(owned));
   EXPECT_TRUE(fs::exists(foreign));  // not a name a save makes
@@ -412,35 +412,8 @@ TEST_F(PrefixLockTest, ALeftoverGoesOnlyWithItsOwner) {
   ::close(ready[0]);
   ::close(ready[1]);
   file.Invalidate();
-  ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), plat::ERROR_SUCCESS);
+  ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), vocab::ERROR_SUCCESS);
   EXPECT_FALSE(fs::exists(owned));
-}
-
-// A new 64-bit prefix: HKLM gets the 32-bit programs' Software\Wow6432Node,
-// HKCU does not (Wine puts HKCU\Software\X in Software\X there).
-TEST(NewPrefix, OnlyTheMachineHiveStartsWithA32BitView) {
-  const testenv::TempPrefix prefix;
-  const ScopedEnv arch("WINEARCH", "win64");
-  {
-    plat::posix::PrefixRegistry reg(prefix.path() / "new");
-    for (const plat::HKEY root : {plat::HKEY_LOCAL_MACHINE, plat::HKEY_CURRENT_USER}) {
-      plat::HKEY key = 0;
-      ASSERT_EQ(reg.RegCreateKeyExA(root, "Software\\X", 0, nullptr, 0, plat::KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                plat::ERROR_SUCCESS);
-      const plat::DWORD one = 1;
-      ASSERT_EQ(reg.RegSetValueExA(key, "V", 0, plat::REG_DWORD, reinterpret_cast<const plat::BYTE*>(&one), 4),
-                plat::ERROR_SUCCESS);
-      ASSERT_EQ(reg.RegCloseKey(key), plat::ERROR_SUCCESS);
-    }
-  }
-  std::ifstream machine(prefix.path() / "new/system.reg");
-  const std::string system((std::istreambuf_iterator<char>(machine)), std::istreambuf_iterator<char>());
-  std::ifstream user_file(prefix.path() / "new/user.reg");
-  const std::string user((std::istreambuf_iterator<char>(user_file)), std::istreambuf_iterator<char>());
-  EXPECT_THAT(system, HasSubstr("[Software\\\\Wow6432Node\\\\X]"));
-  EXPECT_THAT(user, HasSubstr("#arch=win64"));
-  EXPECT_THAT(user, HasSubstr("[Software\\\\X]"));
-  EXPECT_THAT(user, ::testing::Not(HasSubstr("Wow6432Node")));
 }
 
 // wineserver writes the header of the branch it loaded a file into, whatever
@@ -450,12 +423,12 @@ TEST_F(PrefixLockTest, AFileNamingAnotherBranchIsSavedWithItsOwn) {
   for (const char* line : {";; All keys relative to REGISTRY\\\\User\\\\.Default", ";; saved by hand", ""}) {
     prefix_.Write("system.reg", std::string("WINE REGISTRY Version 2\n") + line + "\n\n#arch=win64\n" + sections);
     wineprefix::PrefixLock lock;
-    ASSERT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), plat::ERROR_SUCCESS);
+    ASSERT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path(), &lock)), vocab::ERROR_SUCCESS);
     wineprefix::HiveFile file(prefix_.file("system.reg"), u"REGISTRY\\Machine");
     winereg::Hive* hive = nullptr;
-    ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), plat::ERROR_SUCCESS);
+    ASSERT_EQ(Report(file.Load(&hive, Arch::kWin32)), vocab::ERROR_SUCCESS);
     EXPECT_EQ(hive->branch, u"REGISTRY\\Machine") << line;
-    ASSERT_EQ(Report(file.Save(&lock)), plat::ERROR_SUCCESS);
+    ASSERT_EQ(Report(file.Save(&lock)), vocab::ERROR_SUCCESS);
     EXPECT_EQ(prefix_.Read("system.reg"),
               "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n" + sections)
         << line;
@@ -464,7 +437,7 @@ TEST_F(PrefixLockTest, AFileNamingAnotherBranchIsSavedWithItsOwn) {
 
 TEST_F(PrefixLockTest, NoPrefixDirectoryNeedsNoLock) {
   wineprefix::PrefixLock lock;
-  EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path() / "absent", &lock)), plat::ERROR_SUCCESS);
+  EXPECT_EQ(Report(wineprefix::PrefixLock::Acquire(prefix_.path() / "absent", &lock)), vocab::ERROR_SUCCESS);
   EXPECT_FALSE(lock.held());
 }
 

@@ -1,5 +1,6 @@
 // The registry functions over a prefix: the 32-bit view of a 64-bit prefix.
 #include "tests/platform/posix/registry_fixture.h"
+#include "tests/support/posix/scoped_env.h"
 
 namespace {
 
@@ -159,6 +160,33 @@ TEST(NewPrefix, Win64WhenWinearchAsksForIt) {
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text.rfind(kHeader64, 0), 0U) << text;
   EXPECT_THAT(text, HasSubstr("\n[Software\\\\Wow6432Node\\\\X] "));
+}
+
+// A new 64-bit prefix: HKLM gets the 32-bit programs' Software\Wow6432Node,
+// HKCU does not (Wine puts HKCU\Software\X in Software\X there).
+TEST(NewPrefix, OnlyTheMachineHiveStartsWithA32BitView) {
+  const testenv::TempPrefix prefix;
+  const testenv::ScopedEnv arch("WINEARCH", "win64");
+  {
+    plat::posix::PrefixRegistry reg(prefix.path() / "new");
+    for (const plat::HKEY root : {plat::HKEY_LOCAL_MACHINE, plat::HKEY_CURRENT_USER}) {
+      plat::HKEY key = 0;
+      ASSERT_EQ(reg.RegCreateKeyExA(root, "Software\\X", 0, nullptr, 0, plat::KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                plat::ERROR_SUCCESS);
+      const plat::DWORD one = 1;
+      ASSERT_EQ(reg.RegSetValueExA(key, "V", 0, plat::REG_DWORD, reinterpret_cast<const plat::BYTE*>(&one), 4),
+                plat::ERROR_SUCCESS);
+      ASSERT_EQ(reg.RegCloseKey(key), plat::ERROR_SUCCESS);
+    }
+  }
+  std::ifstream machine(prefix.path() / "new/system.reg");
+  const std::string system((std::istreambuf_iterator<char>(machine)), std::istreambuf_iterator<char>());
+  std::ifstream user_file(prefix.path() / "new/user.reg");
+  const std::string user((std::istreambuf_iterator<char>(user_file)), std::istreambuf_iterator<char>());
+  EXPECT_THAT(system, HasSubstr("[Software\\\\Wow6432Node\\\\X]"));
+  EXPECT_THAT(user, HasSubstr("#arch=win64"));
+  EXPECT_THAT(user, HasSubstr("[Software\\\\X]"));
+  EXPECT_THAT(user, ::testing::Not(HasSubstr("Wow6432Node")));
 }
 
 }  // namespace
