@@ -12,9 +12,17 @@
 #include "platform/error.h"
 #include "platform/utf8.h"
 
+namespace {
+
+// The identity the dialog shows: the product's title and the project's
+// version (from the build), as the program shows them.
+constexpr plat::ProgramIdentity kDemoIdentity{u"Skelvin Patch", SKELVIN_DEMO_VERSION_MAJOR, SKELVIN_DEMO_VERSION_MINOR,
+                                              SKELVIN_DEMO_VERSION_PATCH, SKELVIN_DEMO_VERSION_TEXT};
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  // The dialog shows the program's identity, as the program would.
-  plat::FixedAppInfo app(plat::AppInfoOf(plat::ProgramInfo()));
+  plat::FixedAppInfo app(plat::AppInfoOf(kDemoIdentity));
   const plat::ScopedUse<plat::AppMetadata> use_app(app);
   int times = 1;
   bool modeless = false;

@@ -8,7 +8,6 @@
 #include "about/frmAbout.h"
 #include "about/frmAbout_design.h"
 #include "platform/app.h"
-#include "platform/entry.h"
 #include "platform/error.h"
 #include "platform/facility.h"
 #include "tests/about/recording_toolkit.h"
@@ -135,17 +134,6 @@ TEST_F(AboutLoad, LoadFillsCaptionTitleAndVersion) {
   const std::vector<std::string> expected{"CreateForm(frmAbout)", "SetCaption(About Skelvin Patch)",
                                           "SetText(6,Version 1.0.0)", "SetText(4,Skelvin Patch)"};
   EXPECT_EQ(toolkit.log, expected);
-}
-
-TEST_F(AboutLoad, TheProgramsOwnMetadata) {
-  // The program's identity, installed as its entry point installs it.
-  plat::FixedAppInfo app(plat::AppInfoOf(plat::ProgramInfo()));
-  const plat::ScopedUse<plat::AppMetadata> use_app(app);
-  frmAbout form;
-  form.Load();
-  EXPECT_EQ(form.Caption(), u"About " + plat::App().Title);
-  EXPECT_EQ(form.Caption(), u"About Skelvin Patch");
-  EXPECT_EQ(form.ControlText(about::kLblVersion), u"Version 1.0.0");
 }
 
 struct VersionCase {
