@@ -4,8 +4,8 @@
 enable_language(RC)
 
 # The manifest names the program's processor architecture (SKELVIN_MANIFEST_ARCH,
-# from the toolchain file); resources.rc finds the generated file through the
-# include path.
+# from the toolchain file); resources.rc finds the generated files (it and
+# patch/version.h) through the include path.
 set(SKELVIN_RESOURCE_DIR ${PROJECT_BINARY_DIR}/patch/resources)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/Skelvin_Patch_eng.manifest.in
                ${SKELVIN_RESOURCE_DIR}/Skelvin_Patch_eng.manifest @ONLY)
@@ -15,9 +15,9 @@ function(skelvin_resources target)
   set(rc ${PROJECT_SOURCE_DIR}/patch/resources.rc)
   set(SKELVIN_RESOURCE_DIR ${PROJECT_BINARY_DIR}/patch/resources)
   target_sources(${target} PRIVATE ${rc})
-  target_include_directories(${target} PRIVATE ${SKELVIN_RESOURCE_DIR})
+  target_include_directories(${target} PRIVATE ${SKELVIN_RESOURCE_DIR} ${SKELVIN_GENERATED_INCLUDE})
   set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS
-    ${PROJECT_SOURCE_DIR}/patch/version.h
+    ${SKELVIN_GENERATED_INCLUDE}/patch/version.h
     ${SKELVIN_RESOURCE_DIR}/Skelvin_Patch_eng.manifest
     ${PROJECT_SOURCE_DIR}/patch/icon/icon-48x48x24.dib)
 endfunction()
