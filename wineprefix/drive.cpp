@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -86,12 +85,7 @@ Status FindInFolder(const fs::path& dir, std::u16string_view name, fs::path* fou
     return Success();
   }
   std::unique_ptr<DIR, DirCloser> stream(::opendir(dir.c_str()));
-  if (!stream) {
-    const int error = errno;
-    const LONG code = StatusFromErrno(error, ErrnoUse::kListDirectory);
-    if (error == ENOENT || error == ENOTDIR) return Failure(code);
-    return Failure(code, dir.string() + ": cannot list the folder: " + std::strerror(error));
-  }
+  if (!stream) return ErrnoFailure(errno, ErrnoUse::kListDirectory, dir.string() + ": cannot list the folder");
   while (const dirent* entry = ::readdir(stream.get())) {
     const std::string entry_name = entry->d_name;
     if (entry_name == "." || entry_name == "..") continue;

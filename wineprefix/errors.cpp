@@ -2,6 +2,7 @@
 #include "wineprefix/errors.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace wineprefix {
 
@@ -66,6 +67,12 @@ LONG StatusFromErrno(int error, ErrnoUse use) {
     default:
       return ERROR_WRITE_FAULT;
   }
+}
+
+Status ErrnoFailure(int error, ErrnoUse use, const std::string& what) {
+  const LONG code = StatusFromErrno(error, use);
+  if (error == ENOENT || error == ENOTDIR) return Failure(code);
+  return Failure(code, what + ": " + std::strerror(error));
 }
 
 }  // namespace wineprefix

@@ -28,5 +28,9 @@ enum class ErrnoUse {
 };
 
 [[nodiscard]] LONG StatusFromErrno(int error, ErrnoUse use);
+// The failure of `use` with errno `error`: its status, with the line
+// "<what>: <cause>" unless the object is merely missing (ENOENT, ENOTDIR),
+// which the status says alone.
+[[nodiscard]] Status ErrnoFailure(int error, ErrnoUse use, const std::string& what);
 
 }  // namespace wineprefix

@@ -173,12 +173,8 @@ class PrefixShell final : public Shell {
     if (lpFound == nullptr) return ERROR_INVALID_PARAMETER;
     lpFound->clear();
     if (lpFileName == nullptr) return ERROR_INVALID_PARAMETER;
-    fs::path host;
-    const LONG status = Deliver(wineprefix::ResolveDrivePath(wineprefix::DefaultPrefix(), FromAnsi(lpFileName), &host));
-    if (status != ERROR_SUCCESS) return status == ERROR_PATH_NOT_FOUND ? status : ERROR_FILE_NOT_FOUND;
-    if (!IsRegularFile(host)) return ERROR_FILE_NOT_FOUND;
-    *lpFound = ToAnsi(FromUtf8(host.filename().string()));
-    return ERROR_SUCCESS;
+    const LONG status = Deliver(StoredName(lpFileName, lpFound));
+    return status == ERROR_SUCCESS || status == ERROR_PATH_NOT_FOUND ? status : ERROR_FILE_NOT_FOUND;
   }
 
   [[nodiscard]] LONG StartProcess(const char* lpCommandLine, UINT /*nShowCmd*/, DWORD* lpProcessId) override {
@@ -194,13 +190,24 @@ class PrefixShell final : public Shell {
   }
 
  private:
-  // The stored name of the file that a drive path names; empty when none.
-  // A search tries many names: what stops one lookup is not told.
-  static std::string FindInPrefix(const std::string& windows_path) {
+  // The stored name (ANSI) of the regular file that a drive path names in
+  // the default prefix, or why there is none; `found` is set on success only.
+  static vocab::Status StoredName(const char* windows_path, std::string* found) {
     fs::path host;
-    if (!wineprefix::ResolveDrivePath(wineprefix::DefaultPrefix(), FromAnsi(windows_path), &host).ok()) return {};
-    if (!IsRegularFile(host)) return {};
-    return ToAnsi(FromUtf8(host.filename().string()));
+    if (vocab::Status status = wineprefix::ResolveDrivePath(wineprefix::DefaultPrefix(), FromAnsi(windows_path), &host);
+        !status.ok()) {
+      return status;
+    }
+    if (!IsRegularFile(host)) return vocab::Failure(ERROR_FILE_NOT_FOUND);
+    *found = ToAnsi(FromUtf8(host.filename().string()));
+    return vocab::Success();
+  }
+
+  // StoredName, empty when none. A search tries many names: what stops one
+  // lookup is not told.
+  static std::string FindInPrefix(const std::string& windows_path) {
+    std::string found;
+    return StoredName(windows_path.c_str(), &found).ok() ? found : std::string();
   }
 
   static bool ExistsAsProgram(const std::string& path) {

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "platform/codepage.h"
@@ -32,10 +31,8 @@ LONG PrefixFileInput::OpenForReading(const char* lpFileName, FileHandle* phFile)
   // Non-blocking, so that a FIFO or device at the path cannot hold the open.
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
-    const int error = errno;
-    const LONG code = wineprefix::StatusFromErrno(error, wineprefix::ErrnoUse::kOpenFile);
-    if (error == ENOENT || error == ENOTDIR) return code;
-    return Deliver(vocab::Failure(code, file.string() + ": cannot open the file: " + std::strerror(error)));
+    return Deliver(
+        wineprefix::ErrnoFailure(errno, wineprefix::ErrnoUse::kOpenFile, file.string() + ": cannot open the file"));
   }
   struct stat st = {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
