@@ -22,6 +22,7 @@ using vocab::ERROR_BAD_ENVIRONMENT;
 using vocab::ERROR_BAD_EXE_FORMAT;
 using vocab::ERROR_BAD_PATHNAME;
 using vocab::ERROR_BADDB;
+using vocab::ERROR_BROKEN_PIPE;
 using vocab::ERROR_BUSY;
 using vocab::ERROR_CANTOPEN;
 using vocab::ERROR_CANTREAD;

@@ -45,6 +45,7 @@ inline constexpr LONG ERROR_LOCK_VIOLATION = 33;
 inline constexpr LONG ERROR_NOT_SUPPORTED = 50;
 inline constexpr LONG ERROR_LOCK_FAILED = 167;
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
+inline constexpr LONG ERROR_BROKEN_PIPE = 109;
 inline constexpr LONG ERROR_DISK_FULL = 112;
 inline constexpr LONG ERROR_INVALID_NAME = 123;
 inline constexpr LONG ERROR_BAD_PATHNAME = 161;

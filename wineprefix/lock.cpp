@@ -51,9 +51,9 @@ bool MakePrivateDir(const fs::path& dir, std::string* why) {
 // them, waiting for another run until `deadline`. The lock is added to `fds`;
 // a file already held there is not locked again, since two locks of one
 // process on it would exclude each other. ERROR_BUSY when a wineserver holds
-// it.
+// it, its pid in `*holder`.
 Status HoldServerLock(const fs::path& prefix, const fs::path& base, const std::string& name,
-                      std::chrono::steady_clock::time_point deadline, std::vector<internal::Fd>* fds) {
+                      std::chrono::steady_clock::time_point deadline, std::vector<internal::Fd>* fds, pid_t* holder) {
   std::string why;
   if (!MakePrivateDir(base, &why) || !MakePrivateDir(base / name, &why)) {
     return Failure(ERROR_ACCESS_DENIED,
@@ -80,7 +80,10 @@ Status HoldServerLock(const fs::path& prefix, const fs::path& base, const std::s
     if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
       return Failure(ERROR_LOCK_VIOLATION, lock_file.string() + ": cannot lock: " + std::strerror(errno));
     }
-    if (const pid_t pid = RunningServer(lock_file); pid != 0) return ReportScan(prefix, {}, {ERROR_SUCCESS, pid, 0});
+    if (const pid_t pid = RunningServer(lock_file); pid != 0) {
+      if (holder != nullptr) *holder = pid;
+      return ReportScan(prefix, {}, {ERROR_SUCCESS, pid, 0});
+    }
     if (std::chrono::steady_clock::now() > deadline) {
       return Failure(ERROR_LOCK_VIOLATION,
                      prefix.string() + ": the registry stayed locked by another program for 60 s");
@@ -100,7 +103,8 @@ PrefixLock::~PrefixLock() = default;
 
 bool PrefixLock::held() const { return !fds_.empty(); }
 
-Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
+Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out, pid_t* server) {
+  if (server != nullptr) *server = 0;
   struct stat st = {};
   if (::stat(prefix.c_str(), &st) != 0) {
     const int error = errno;
@@ -143,6 +147,15 @@ Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
 
   std::string why;
   const std::optional<fs::path> base = ServerBase(prefix, &why);
+  // The scan's refusal, and the server named when it is the prefix's own.
+  const auto report = [&](const ServerScan& scan) {
+    Status status = ReportScan(prefix, lock.dirs_, scan);
+    if (!status.ok() && server != nullptr && scan.pid != 0 && scan.which < lock.dirs_.size() &&
+        lock.dirs_[scan.which] == prefix) {
+      *server = scan.pid;
+    }
+    return status;
+  };
   const auto deadline = std::chrono::steady_clock::now() + kLockWait;
   for (const auto& entry : dirs) {
     const fs::path& dir = entry.first;  // a plain reference: the lambda below captures it
@@ -179,9 +192,7 @@ Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
       // While another run works, a wineserver may have started: say so soon.
       if (const auto now = std::chrono::steady_clock::now(); now >= next_scan) {
         next_scan = now + std::chrono::milliseconds(200);
-        if (Status status = ReportScan(prefix, lock.dirs_, FindServer(lock.server_dirs_, base)); !status.ok()) {
-          return status;
-        }
+        if (Status status = report(FindServer(lock.server_dirs_, base)); !status.ok()) return status;
       }
       if (std::chrono::steady_clock::now() > deadline) {
         return Failure(ERROR_LOCK_VIOLATION,
@@ -191,9 +202,7 @@ Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
       pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
   }
-  if (Status status = ReportScan(prefix, lock.dirs_, FindServer(lock.server_dirs_, base)); !status.ok()) {
-    return status;
-  }
+  if (Status status = report(FindServer(lock.server_dirs_, base)); !status.ok()) return status;
 
   // wineserver's own lock, in the server directory this environment
   // designates and in upstream Wine's: without them, a server of either
@@ -204,7 +213,9 @@ Status PrefixLock::Acquire(const fs::path& prefix, PrefixLock* out) {
   }
   const std::string own = ServerDirName(st);
   for (const fs::path& server_base : {*base, UpstreamBase()}) {
-    if (Status status = HoldServerLock(prefix, server_base, own, deadline, &lock.fds_); !status.ok()) return status;
+    if (Status status = HoldServerLock(prefix, server_base, own, deadline, &lock.fds_, server); !status.ok()) {
+      return status;
+    }
   }
   *out = std::move(lock);
   return Success();

@@ -1,6 +1,8 @@
 // The locks that guard a prefix while the store works on it.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -37,8 +39,11 @@ class PrefixLock {
   // user's (ERROR_ACCESS_DENIED), when /proc cannot tell whether a wineserver
   // runs (ERROR_LOCK_FAILED), or when the locks cannot be had in time
   // (ERROR_LOCK_VIOLATION). A prefix directory that does not exist yet gives
-  // success without a lock: nothing can run for it.
-  [[nodiscard]] static Status Acquire(const std::filesystem::path& prefix, PrefixLock* out);
+  // success without a lock: nothing can run for it. `*server`, when given, is
+  // the pid of a wineserver running for the prefix itself when that is why
+  // the lock is refused, else 0 (a server of another prefix that a registry
+  // file links into is not the prefix's own).
+  [[nodiscard]] static Status Acquire(const std::filesystem::path& prefix, PrefixLock* out, pid_t* server = nullptr);
   // ERROR_BUSY (with the message) when a wineserver has started for the
   // guarded directories since Acquire.
   [[nodiscard]] Status Recheck() const;

@@ -149,6 +149,13 @@ Status PrefixArch(const fs::path& prefix, Arch* out) {
   return Success();
 }
 
+Status HeldArch(const fs::path& prefix, Arch* out) {
+  struct stat st = {};
+  if (::lstat((prefix / "system.reg").c_str(), &st) != 0) return PrefixArch(prefix, out);
+  *out = HeaderArch(prefix / "system.reg").value_or(Arch::kWin32);
+  return Success();
+}
+
 Status CheckWineArch(const fs::path& prefix, Arch system_arch) {
   std::optional<Arch> wanted;
   if (Status status = WineArch(&wanted); !status.ok()) return status;

@@ -27,6 +27,9 @@ std::filesystem::path DefaultPrefix();
 // other than win32 or win64, or one that contradicts what the prefix holds,
 // or user.reg and userdef.reg that disagree.
 [[nodiscard]] Status PrefixArch(const std::filesystem::path& prefix, Arch* out);
+// The architecture of a prefix Wine has set up: the `#arch` of its
+// system.reg (none: win32), else PrefixArch's answer.
+[[nodiscard]] Status HeldArch(const std::filesystem::path& prefix, Arch* out);
 // ERROR_BAD_ENVIRONMENT when WINEARCH names another architecture than that
 // of the loaded system.reg (no #arch: win32), as Wine refuses such a run.
 [[nodiscard]] Status CheckWineArch(const std::filesystem::path& prefix, Arch system_arch);

@@ -192,6 +192,28 @@ ServerScan FindServer(const std::vector<std::string>& server_dirs, const std::op
   return found;
 }
 
+std::vector<pid_t> ServerProcesses(const std::string& server_dir) {
+  std::vector<pid_t> found;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return found;
+  while (const dirent* entry = ::readdir(proc)) {
+    const char* name = entry->d_name;
+    if (*name < '0' || *name > '9') continue;
+    const std::string dir = std::string("/proc/") + name;
+    std::error_code error;
+    const fs::path cwd = fs::read_symlink(dir + "/cwd", error);
+    if (error || cwd.filename() != server_dir) continue;
+    char comm[32] = {};
+    if (FILE* file = std::fopen((dir + "/comm").c_str(), "re")) {
+      if (std::fgets(comm, sizeof comm, file) == nullptr) comm[0] = '\0';
+      std::fclose(file);
+    }
+    if (std::string_view(comm).substr(0, 10) == "wineserver") found.push_back(static_cast<pid_t>(std::atol(name)));
+  }
+  ::closedir(proc);
+  return found;
+}
+
 Status ReportScan(const fs::path& prefix, const std::vector<fs::path>& dirs, const ServerScan& scan) {
   if (scan.status == ERROR_LOCK_FAILED) {
     return Failure(ERROR_LOCK_FAILED,

@@ -49,6 +49,11 @@ struct ServerScan {
 ServerScan FindServer(const std::vector<std::string>& server_dirs,
                       const std::optional<std::filesystem::path>& own_base);
 
+// The wineservers working in a server directory named `server_dir`
+// (wherever it is): the processes named wineserver* whose working directory
+// it is.
+std::vector<pid_t> ServerProcesses(const std::string& server_dir);
+
 // The scan as the lock reports it: success when no server runs, else the
 // refusal naming the way out. `dirs` are the guarded directories, in the
 // order of the scan's names.

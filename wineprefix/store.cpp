@@ -61,6 +61,7 @@ Status Store::Transaction::LoadUser() {
 Status Store::Transaction::Begin(const KeyRef& from, bool writing) {
   const std::filesystem::path& prefix = store_.prefix_;
   root = from.root;
+  store_.running_server_ = 0;
   if (prefix.empty()) {
     // Made where Wine would refuse the environment's prefix: say why.
     std::filesystem::path found;
@@ -73,7 +74,9 @@ Status Store::Transaction::Begin(const KeyRef& from, bool writing) {
     if (created) store_.created_prefix_ = true;  // told once, by TakeCreatedPrefix
   }
   if (!store_.lock_.held()) {
-    if (Status status = PrefixLock::Acquire(prefix, &store_.lock_); !status.ok()) return status;
+    if (Status status = PrefixLock::Acquire(prefix, &store_.lock_, &store_.running_server_); !status.ok()) {
+      return status;
+    }
     if (store_.lock_.held()) ++store_.set_ups_.locks;
   }
   Arch fresh = Arch::kWin32;

@@ -34,6 +34,8 @@
 // one, falls back on its parent for the keys it lacks).
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <utility>
@@ -108,6 +110,10 @@ class Store {
   // tells the user, as Wine does when it makes one).
   [[nodiscard]] bool TakeCreatedPrefix() { return std::exchange(created_prefix_, false); }
 
+  // The pid of the wineserver running for the prefix itself that refused the
+  // last call's set-up; 0 when that call was not refused for it.
+  pid_t running_server() const { return running_server_; }
+
   // What the calls so far have set up, for tests of the set-up rule.
   struct SetUps {
     int locks = 0;  // prefix locks taken
@@ -129,6 +135,7 @@ class Store {
   PrefixLock lock_;  // while deferred_ or open_keys_ need it, and during a call
   SetUps set_ups_;
   bool created_prefix_ = false;
+  pid_t running_server_ = 0;
 };
 
 }  // namespace wineprefix

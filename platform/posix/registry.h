@@ -1,4 +1,5 @@
-// The registry functions over a Wine prefix's registry files.
+// The registry functions over a Wine prefix's registry files, or through the
+// prefix's running Wine while a wineserver runs for it.
 //
 // HKEY_LOCAL_MACHINE is the prefix's system.reg, HKEY_CURRENT_USER its
 // user.reg; any other root is an invalid handle. What a call does to them,
@@ -9,11 +10,23 @@
 // the object goes. Here are the Win32 argument rules, the handles, strings
 // in Windows-1252 and the buffer rules of the "A" calls; a failure's
 // message goes to plat::Diagnostics once.
+//
+// A call the store refuses because a wineserver runs for the prefix itself
+// (nothing has been written then) starts a LiveSession instead, and is made
+// through it; so is every later call that starts from a root, and every call
+// on a key opened there, as long as the session lasts. Those calls are Wine's
+// own, and their answers Wine's. When the session cannot start, the call
+// fails with the refusal, its cause and a way out. When the session breaks
+// (the server or the helper went away) a call on it fails with
+// ERROR_BROKEN_PIPE, and calls from a root work on the files again once the
+// server is gone, under the lock.
 #pragma once
 
 #include <filesystem>
 #include <map>
+#include <memory>
 
+#include "platform/posix/live.h"
 #include "platform/registry.h"
 #include "wineprefix/store.h"
 
@@ -48,15 +61,50 @@ class PrefixRegistry final : public Registry {
   // Saves the keys created since the last save, and lets the lock go.
   [[nodiscard]] LONG Flush();
 
+  // The restart request made in the prefix's running Wine, when a wineserver
+  // runs for the prefix: true, with Wine's answer in `*accepted`. False when
+  // none runs (nothing was asked), and when its Wine cannot be reached (said
+  // through Diagnostics; `*accepted` is then FALSE).
+  [[nodiscard]] bool LiveExitWindows(UINT uFlags, DWORD dwReserved, BOOL* accepted);
+  // Whether the calls go through a running Wine now.
+  bool live() const { return live_ != nullptr && live_->registry().connected(); }
+
  private:
   [[nodiscard]] LONG Deliver(const wineprefix::Status& status);
   // The key a handle names; nullptr for none.
   const wineprefix::KeyRef* Find(HKEY hKey) const;
-  LONG Open(HKEY hKey, const char* lpSubKey, const wineprefix::OpenMode& mode, HKEY* phkResult, DWORD* lpdwDisposition);
+  // An open or create in the store; `retry` makes the call again through the
+  // running Wine when the store refuses it for that.
+  template <class Retry>
+  LONG Open(HKEY hKey, const char* lpSubKey, const wineprefix::OpenMode& mode, HKEY* phkResult, DWORD* lpdwDisposition,
+            Retry retry);
+
+  // Whether a call on `hKey` goes through the session: a root while it is
+  // connected, or a key opened there; `*remote` is the helper's handle.
+  bool Routed(HKEY hKey, HKEY* remote) const;
+  // An offline call's answer; when the store refused it for the prefix's own
+  // running wineserver, the session starts and the call is made again
+  // through it (`retry`; `*retried` says so).
+  template <class Retry>
+  LONG Offline(const wineprefix::Status& status, Retry retry, bool* retried = nullptr);
+  // Starts the session for `server`: ERROR_SUCCESS, or the refusal's code
+  // with the refusal told.
+  LONG GoLive(pid_t server);
+  // A call's status through the session; a broken connection is told once.
+  LONG FromLive(LONG status);
+  // An open or create through the session: its key gets a handle here.
+  LONG LiveOpened(LONG status, HKEY remote, HKEY* phkResult);
+  HKEY NewHandle();
 
   wineprefix::Store store_;
   std::map<HKEY, wineprefix::KeyRef> handles_;
+  std::unique_ptr<LiveSession> live_;
+  std::map<HKEY, HKEY> live_handles_;  // this side's handle, the helper's
+  bool told_broken_ = false;
   HKEY next_handle_ = 0x20;
 };
+
+// The backend's registry (Backend<Registry>), over the environment's prefix.
+PrefixRegistry& ProcessRegistry();
 
 }  // namespace plat::posix

@@ -1,9 +1,11 @@
-// Restart and shutdown requests, reported on standard output and never
-// carried out.
+// Restart and shutdown requests: reported on standard output, and made in
+// the prefix's running Wine when a wineserver runs for it (its session
+// ends); this host is never restarted.
 #include <string>
 
 #include "platform/exitwindows.h"
 #include "platform/posix/output.h"
+#include "platform/posix/registry.h"
 
 namespace plat {
 namespace {
@@ -20,8 +22,17 @@ const char* RequestName(UINT flags) {
 class ReportedShutdown final : public Shutdown {
  public:
   [[nodiscard]] BOOL ExitWindowsEx(UINT uFlags, DWORD dwReserved) override {
-    WriteOutput(std::string("ExitWindowsEx: ") + RequestName(uFlags) + " requested (uFlags " + std::to_string(uFlags) +
-                ", dwReserved " + std::to_string(static_cast<int>(dwReserved)) + "); this host is not restarted\n");
+    const std::string request = std::string("ExitWindowsEx: ") + RequestName(uFlags) + " requested (uFlags " +
+                                std::to_string(uFlags) + ", dwReserved " +
+                                std::to_string(static_cast<int>(dwReserved)) + ")";
+    BOOL accepted = FALSE;
+    if (posix::ProcessRegistry().LiveExitWindows(uFlags, dwReserved, &accepted)) {
+      WriteOutput(request + (accepted != FALSE ? "; made in the prefix's running Wine, whose session ends"
+                                               : "; the prefix's running Wine did not accept it") +
+                  "; this host is not restarted\n");
+      return accepted;
+    }
+    WriteOutput(request + "; this host is not restarted\n");
     return TRUE;
   }
 };
