@@ -76,6 +76,7 @@ std::vector<std::string> HelperEnvironment(const fs::path& prefix) {
 }  // namespace
 
 fs::path LiveHelperDir() {
+  if (const char* dir = std::getenv("SKELVIN_LIVE_DIR"); dir != nullptr && *dir != '\0') return fs::path(dir);
   std::error_code error;
   const fs::path self = fs::read_symlink("/proc/self/exe", error);
   if (error) return fs::path(SKELVIN_LIVE_DIR);

@@ -14,8 +14,9 @@
 
 namespace plat::posix {
 
-// Where the helpers are: beside the program, at the place the installation
-// gives them (the build tree has the same layout).
+// Where the helpers are: $SKELVIN_LIVE_DIR when set (a program run from
+// elsewhere, such as a test binary), else beside the program, at the place
+// the installation gives them (the build tree has the same layout).
 std::filesystem::path LiveHelperDir();
 
 class LiveSession {
