@@ -61,7 +61,6 @@ Status Store::Transaction::LoadUser() {
 Status Store::Transaction::Begin(const KeyRef& from, bool writing) {
   const std::filesystem::path& prefix = store_.prefix_;
   root = from.root;
-  store_.running_server_ = 0;
   if (prefix.empty()) {
     // Made where Wine would refuse the environment's prefix: say why.
     std::filesystem::path found;

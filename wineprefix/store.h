@@ -111,7 +111,7 @@ class Store {
   [[nodiscard]] bool TakeCreatedPrefix() { return std::exchange(created_prefix_, false); }
 
   // The pid of the wineserver running for the prefix itself that refused the
-  // last call's set-up; 0 when that call was not refused for it.
+  // last call's set-up (ERROR_BUSY); 0 when that call was not refused for it.
   pid_t running_server() const { return running_server_; }
 
   // What the calls so far have set up, for tests of the set-up rule.

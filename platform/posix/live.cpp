@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -94,12 +95,22 @@ void LiveSession::Pipes::CloseInput() {
 
 bool LiveSession::Pipes::Read(void* data, std::size_t size) {
   auto* bytes = static_cast<char*>(data);
+  constexpr int kTickMs = 100;
+  int waited = 0;
   while (size > 0) {
-    if (timeout_ms_ >= 0) {
-      pollfd wait{from_child_, POLLIN, 0};
-      const int ready = ::poll(&wait, 1, timeout_ms_);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return false;
+    pollfd wait{from_child_, POLLIN, 0};
+    const int ready = ::poll(&wait, 1, kTickMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return false;
+    if (ready == 0) {
+      waited += kTickMs;
+      siginfo_t info{};
+      // Exited (left for Reap to collect), or waited long enough.
+      if (::waitid(P_PID, static_cast<id_t>(child_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) {
+        return false;
+      }
+      if (timeout_ms_ >= 0 && waited >= timeout_ms_) return false;
+      continue;
     }
     const ssize_t got = ::read(from_child_, bytes, size);
     if (got < 0 && errno == EINTR) continue;
@@ -144,7 +155,7 @@ bool LiveSession::Pipes::Write(const void* data, std::size_t size) {
 }
 
 LiveSession::LiveSession(pid_t child, int to_child, int from_child, pid_t server)
-    : child_(child), server_(server), pipes_(to_child, from_child) {}
+    : child_(child), server_(server), pipes_(to_child, from_child, child) {}
 
 LiveSession::~LiveSession() {
   pipes_.CloseInput();
@@ -224,6 +235,24 @@ std::unique_ptr<LiveSession> LiveSession::Start(const fs::path& prefix, pid_t se
     return nullptr;
   }
 
+  // The helper's Wine must find this server where it looks for it in this
+  // environment, or it would start a second one: in the server directory
+  // this environment designates, or in upstream Wine's.
+  const fs::path cwd = fs::read_symlink(proc + "/cwd", error);
+  std::string why;
+  const std::optional<fs::path> base = wineprefix::ServerBase(prefix, &why);
+  const auto same = [](const fs::path& a, const fs::path& b) {
+    std::error_code ignored;
+    return fs::weakly_canonical(a, ignored) == fs::weakly_canonical(b, ignored);
+  };
+  if (error || !(same(cwd.parent_path(), wineprefix::UpstreamBase()) || (base && same(cwd.parent_path(), *base)))) {
+    *refusal = Refuse(prefix, server,
+                      "its server directory " + (error ? proc + "/cwd" : cwd.string()) +
+                          " is not where Wine looks for it in this environment (" +
+                          (base ? base->string() : why) + "): TMPDIR or /run/user differ from the server's");
+    return nullptr;
+  }
+
   // Started with two pipes for its standard input and output.
   int to_child[2] = {-1, -1};
   int from_child[2] = {-1, -1};
@@ -239,6 +268,13 @@ std::unique_ptr<LiveSession> LiveSession::Start(const fs::path& prefix, pid_t se
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, to_child[0], 0);
   posix_spawn_file_actions_adddup2(&actions, from_child[1], 1);
+  // The programs the helper's Wine may start (its services, when it is the
+  // session's first client) keep its standard streams: its error output goes
+  // nowhere, so that they never hold the user's terminal or pipe, unless
+  // the user asked for Wine's debug output.
+  if (std::getenv("WINEDEBUG") == nullptr) {
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  }
   const std::vector<std::string> env = HelperEnvironment(prefix);
   std::vector<char*> envp;
   for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));

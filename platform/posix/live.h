@@ -45,19 +45,23 @@ class LiveSession {
  private:
   class Pipes final : public remote::Channel {
    public:
-    Pipes(int to_child, int from_child) : to_child_(to_child), from_child_(from_child) {}
+    Pipes(int to_child, int from_child, pid_t child)
+        : to_child_(to_child), from_child_(from_child), child_(child) {}
     ~Pipes() override;
     Pipes(const Pipes&) = delete;
     Pipes& operator=(const Pipes&) = delete;
     [[nodiscard]] bool Read(void* data, std::size_t size) override;
     [[nodiscard]] bool Write(const void* data, std::size_t size) override;
-    // Reads give up after `ms` milliseconds without data (-1: never).
+    // Reads give up after `ms` milliseconds without data (-1: never), and
+    // whenever the helper has exited: processes it started may hold its
+    // output open.
     void set_timeout(int ms) { timeout_ms_ = ms; }
     void CloseInput();
 
    private:
     int to_child_;
     int from_child_;
+    pid_t child_;
     int timeout_ms_ = -1;
   };
 

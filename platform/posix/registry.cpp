@@ -98,7 +98,7 @@ bool PrefixRegistry::Routed(HKEY hKey, HKEY* remote) const {
 
 template <class Retry>
 LONG PrefixRegistry::Offline(const wineprefix::Status& status, Retry retry, bool* retried) {
-  if (status.ok() || store_.running_server() == 0) return Deliver(status);
+  if (status.code != ERROR_BUSY || store_.running_server() == 0) return Deliver(status);
   if (const LONG refused = GoLive(store_.running_server()); refused != ERROR_SUCCESS) return refused;
   if (retried != nullptr) *retried = true;
   return retry();
@@ -247,7 +247,7 @@ LONG PrefixRegistry::RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD*
   const DWORD room = lpcbData != nullptr ? *lpcbData : 0;
   Value value;
   wineprefix::Status found = store_.QueryValue(key, Widen(lpValueName), &value);
-  if (!found.ok() && store_.running_server() != 0) {
+  if (found.code == ERROR_BUSY && store_.running_server() != 0) {
     return Offline(found, [&] { return RegQueryValueExA(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData); });
   }
   if (lpData == nullptr && lpcbData != nullptr) *lpcbData = 0;

@@ -22,7 +22,7 @@ using Elements = std::vector<std::u16string>;
 
 class Store::Transaction {
  public:
-  explicit Transaction(Store& store) : store_(store) {}
+  explicit Transaction(Store& store) : store_(store) { store_.running_server_ = 0; }
   // The lock goes with the call unless a key left open or a deferred save
   // needs it.
   ~Transaction() { store_.Settle(); }
