@@ -194,7 +194,8 @@ bool ServeOne(const std::vector<BYTE>& frame, Registry& registry, Shutdown& shut
       const bool want = in.Present();
       if (!in.Done()) return false;
       HKEY result = 0;
-      out.U32(static_cast<std::uint32_t>(registry.RegOpenKeyExA(key, sub.get(), options, sam, want ? &result : nullptr)));
+      out.U32(
+          static_cast<std::uint32_t>(registry.RegOpenKeyExA(key, sub.get(), options, sam, want ? &result : nullptr)));
       out.U32(result);
       return true;
     }
@@ -212,9 +213,9 @@ bool ServeOne(const std::vector<BYTE>& frame, Registry& registry, Shutdown& shut
       DwordArg disposition = in.Dword();
       if (!in.Done()) return false;
       HKEY result = 0;
-      out.U32(static_cast<std::uint32_t>(registry.RegCreateKeyExA(
-          key, sub.get(), reserved, class_name.mutable_get(), options, sam, with_attributes ? &attributes : nullptr,
-          want ? &result : nullptr, disposition.get())));
+      out.U32(static_cast<std::uint32_t>(registry.RegCreateKeyExA(key, sub.get(), reserved, class_name.mutable_get(),
+                                                                  options, sam, with_attributes ? &attributes : nullptr,
+                                                                  want ? &result : nullptr, disposition.get())));
       out.U32(result);
       PutDword(out, disposition);
       return true;
@@ -256,9 +257,9 @@ bool ServeOne(const std::vector<BYTE>& frame, Registry& registry, Shutdown& shut
       BufferArg data = in.Buffer();
       DwordArg size = in.Dword();
       if (!in.Done()) return false;
-      out.U32(static_cast<std::uint32_t>(
-          registry.RegEnumValueA(key, index, reinterpret_cast<char*>(name.get()), name_size.get(), reserved.get(),
-                                 type.get(), data.get(), size.get())));
+      out.U32(static_cast<std::uint32_t>(registry.RegEnumValueA(key, index, reinterpret_cast<char*>(name.get()),
+                                                                name_size.get(), reserved.get(), type.get(), data.get(),
+                                                                size.get())));
       PutBuffer(out, name);
       PutDword(out, name_size);
       PutDword(out, reserved);
@@ -273,8 +274,7 @@ bool ServeOne(const std::vector<BYTE>& frame, Registry& registry, Shutdown& shut
       BufferArg name = in.Buffer();
       const DWORD count = in.U32();
       if (!in.Done() || (name.present && name.size != count)) return false;
-      out.U32(static_cast<std::uint32_t>(
-          registry.RegEnumKeyA(key, index, reinterpret_cast<char*>(name.get()), count)));
+      out.U32(static_cast<std::uint32_t>(registry.RegEnumKeyA(key, index, reinterpret_cast<char*>(name.get()), count)));
       PutBuffer(out, name);
       return true;
     }
@@ -415,7 +415,8 @@ LONG RemoteRegistry::RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Rese
   call.request.U32(dwOptions);
   call.request.U32(samDesired);
   call.request.U8(lpSecurityAttributes != nullptr ? 1 : 0);
-  if (lpSecurityAttributes != nullptr) call.request.U32(static_cast<std::uint32_t>(lpSecurityAttributes->bInheritHandle));
+  if (lpSecurityAttributes != nullptr)
+    call.request.U32(static_cast<std::uint32_t>(lpSecurityAttributes->bInheritHandle));
   call.request.U8(phkResult != nullptr ? 1 : 0);
   call.request.Dword(lpdwDisposition);
   HKEY result = 0;

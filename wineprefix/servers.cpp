@@ -208,7 +208,8 @@ std::vector<pid_t> ServerProcesses(const std::string& server_dir) {
       if (std::fgets(comm, sizeof comm, file) == nullptr) comm[0] = '\0';
       std::fclose(file);
     }
-    if (std::string_view(comm).substr(0, 10) == "wineserver") found.push_back(static_cast<pid_t>(std::atol(name)));
+    if (std::string_view(comm).substr(0, 10) == "wineserver")
+      found.push_back(static_cast<pid_t>(std::strtol(name, nullptr, 10)));
   }
   ::closedir(proc);
   return found;

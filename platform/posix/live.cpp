@@ -43,10 +43,11 @@ constexpr std::string_view kDeleted = " (deleted)";
 
 Status Refuse(const fs::path& prefix, pid_t server, const std::string& cause) {
   const std::string pid = std::to_string(server);
-  return Failure(vocab::ERROR_BUSY, prefix.string() + ": a wineserver (pid " + pid +
-                                        ") is running for this prefix, and the program cannot work through it: " +
-                                        cause + "; stop it with `kill -INT " + pid +
-                                        "` (it ends the prefix's programs, saves the registry and exits) and try again");
+  return Failure(vocab::ERROR_BUSY,
+                 prefix.string() + ": a wineserver (pid " + pid +
+                     ") is running for this prefix, and the program cannot work through it: " + cause +
+                     "; stop it with `kill -INT " + pid +
+                     "` (it ends the prefix's programs, saves the registry and exits) and try again");
 }
 
 bool Executable(const fs::path& file) { return ::access(file.c_str(), X_OK) == 0 && fs::is_regular_file(file); }
@@ -205,8 +206,9 @@ std::unique_ptr<LiveSession> LiveSession::Start(const fs::path& prefix, pid_t se
   const fs::path own_ns = fs::read_symlink("/proc/self/ns/mnt", error);
   const fs::path server_ns = fs::read_symlink(proc + "/ns/mnt", error);
   if (!error && !own_ns.empty() && own_ns != server_ns) {
-    *refusal = Refuse(prefix, server, "it runs in another mount namespace (a container or a sandbox), whose Wine is not "
-                                      "reachable from here");
+    *refusal = Refuse(prefix, server,
+                      "it runs in another mount namespace (a container or a sandbox), whose Wine is not "
+                      "reachable from here");
     return nullptr;
   }
   const fs::path exe = fs::read_symlink(proc + "/exe", error);
@@ -248,8 +250,8 @@ std::unique_ptr<LiveSession> LiveSession::Start(const fs::path& prefix, pid_t se
   if (error || !(same(cwd.parent_path(), wineprefix::UpstreamBase()) || (base && same(cwd.parent_path(), *base)))) {
     *refusal = Refuse(prefix, server,
                       "its server directory " + (error ? proc + "/cwd" : cwd.string()) +
-                          " is not where Wine looks for it in this environment (" +
-                          (base ? base->string() : why) + "): TMPDIR or /run/user differ from the server's");
+                          " is not where Wine looks for it in this environment (" + (base ? base->string() : why) +
+                          "): TMPDIR or /run/user differ from the server's");
     return nullptr;
   }
 
@@ -277,6 +279,7 @@ std::unique_ptr<LiveSession> LiveSession::Start(const fs::path& prefix, pid_t se
   }
   const std::vector<std::string> env = HelperEnvironment(prefix);
   std::vector<char*> envp;
+  envp.reserve(env.size() + 1);
   for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
   envp.push_back(nullptr);
   std::string loader_arg = loader.string(), helper_arg = helper.string();
@@ -300,7 +303,8 @@ std::unique_ptr<LiveSession> LiveSession::Start(const fs::path& prefix, pid_t se
   if (!greeted) {
     session->pipes_.CloseInput();
     const int status = session->Reap(5'000);
-    *refusal = Refuse(prefix, server, loader.string() + " could not run " + helper.string() + " (" + ExitText(status) + ")");
+    *refusal =
+        Refuse(prefix, server, loader.string() + " could not run " + helper.string() + " (" + ExitText(status) + ")");
     return nullptr;
   }
 

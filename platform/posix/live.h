@@ -29,8 +29,7 @@ class LiveSession {
   // a way out), when that Wine cannot be found or run, or when the helper
   // would work on another server than `server`. Nothing has been written
   // then.
-  static std::unique_ptr<LiveSession> Start(const std::filesystem::path& prefix, pid_t server,
-                                            vocab::Status* refusal);
+  static std::unique_ptr<LiveSession> Start(const std::filesystem::path& prefix, pid_t server, vocab::Status* refusal);
   // Ends the helper: its input closes, and it exits.
   ~LiveSession();
   LiveSession(const LiveSession&) = delete;
@@ -45,8 +44,7 @@ class LiveSession {
  private:
   class Pipes final : public remote::Channel {
    public:
-    Pipes(int to_child, int from_child, pid_t child)
-        : to_child_(to_child), from_child_(from_child), child_(child) {}
+    Pipes(int to_child, int from_child, pid_t child) : to_child_(to_child), from_child_(from_child), child_(child) {}
     ~Pipes() override;
     Pipes(const Pipes&) = delete;
     Pipes& operator=(const Pipes&) = delete;

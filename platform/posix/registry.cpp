@@ -171,8 +171,8 @@ LONG PrefixRegistry::RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOpti
                                    HKEY* phkResult) {
   if (HKEY remote = 0; Routed(hKey, &remote)) {
     HKEY opened = 0;
-    const LONG status =
-        live_->registry().RegOpenKeyExA(remote, lpSubKey, ulOptions, samDesired, phkResult != nullptr ? &opened : nullptr);
+    const LONG status = live_->registry().RegOpenKeyExA(remote, lpSubKey, ulOptions, samDesired,
+                                                        phkResult != nullptr ? &opened : nullptr);
     return LiveOpened(status, opened, phkResult);
   }
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
@@ -195,9 +195,9 @@ LONG PrefixRegistry::RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Rese
                                      HKEY* phkResult, DWORD* lpdwDisposition) {
   if (HKEY remote = 0; Routed(hKey, &remote)) {
     HKEY created = 0;
-    const LONG status =
-        live_->registry().RegCreateKeyExA(remote, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
-                                          lpSecurityAttributes, phkResult != nullptr ? &created : nullptr, lpdwDisposition);
+    const LONG status = live_->registry().RegCreateKeyExA(remote, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
+                                                          lpSecurityAttributes,
+                                                          phkResult != nullptr ? &created : nullptr, lpdwDisposition);
     return LiveOpened(status, created, phkResult);
   }
   if (Reserved != 0 || phkResult == nullptr) return ERROR_INVALID_PARAMETER;
@@ -227,8 +227,7 @@ LONG PrefixRegistry::RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Re
   std::vector<BYTE> data;
   if (IsStringType(dwType)) {
     // Stored as UTF-16: each byte of the ANSI text becomes one unit.
-    if (count != 0)
-      data = winereg::Utf16Data(FromAnsi(std::string_view(reinterpret_cast<const char*>(lpData), count)));
+    if (count != 0) data = winereg::Utf16Data(FromAnsi(std::string_view(reinterpret_cast<const char*>(lpData), count)));
   } else if (count != 0) {
     data.assign(lpData, lpData + count);
   }

@@ -27,8 +27,9 @@ class ReportedShutdown final : public Shutdown {
                                 std::to_string(static_cast<int>(dwReserved)) + ")";
     BOOL accepted = FALSE;
     if (posix::ProcessRegistry().LiveExitWindows(uFlags, dwReserved, &accepted)) {
-      WriteOutput(request + (accepted != FALSE ? "; made in the prefix's running Wine, whose session ends"
-                                               : "; the prefix's running Wine did not accept it") +
+      WriteOutput(request +
+                  (accepted != FALSE ? "; made in the prefix's running Wine, whose session ends"
+                                     : "; the prefix's running Wine did not accept it") +
                   "; this host is not restarted\n");
       return accepted;
     }

@@ -126,8 +126,8 @@ RegistryEnv::RegistryEnv() : impl_(std::make_unique<Impl>()) {
   if (Mode() == "live") {
     static unsigned counter = 0;
     root_ = plat::HKEY_CURRENT_USER;
-    base_ = plat::FromAnsi("Software\\SkelvinPatchTests\\" + std::to_string(::getpid()) + "-" +
-                           std::to_string(counter++));
+    base_ =
+        plat::FromAnsi("Software\\SkelvinPatchTests\\" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     impl_->registry = std::make_unique<plat::posix::PrefixRegistry>(wineprefix::DefaultPrefix());
   } else {
     root_ = plat::HKEY_LOCAL_MACHINE;
