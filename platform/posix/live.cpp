@@ -59,18 +59,20 @@ std::string ExitText(int status) {
 }
 
 // The environment of the helper: the program's, with the prefix named (as an
-// absolute path, which Wine requires) and Wine's debug output off unless the
-// user asked for it.
+// absolute path, which Wine requires), Wine's debug output off unless the
+// user asked for it, and the C locale, in which Wine's ANSI code page is
+// Windows-1252, the program's on both paths.
 std::vector<std::string> HelperEnvironment(const fs::path& prefix) {
   std::vector<std::string> env;
   bool debug = false;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     const std::string_view text(*entry);
-    if (text.substr(0, 11) == "WINEPREFIX=") continue;
+    if (text.substr(0, 11) == "WINEPREFIX=" || text.substr(0, 7) == "LC_ALL=") continue;
     if (text.substr(0, 10) == "WINEDEBUG=") debug = true;
     env.emplace_back(text);
   }
   env.push_back("WINEPREFIX=" + fs::absolute(prefix).lexically_normal().string());
+  env.emplace_back("LC_ALL=C.UTF-8");
   if (!debug) env.emplace_back("WINEDEBUG=-all");
   return env;
 }
