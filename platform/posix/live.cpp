@@ -112,6 +112,11 @@ bool LiveSession::Pipes::Read(void* data, std::size_t size) {
       if (::waitid(P_PID, static_cast<id_t>(child_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) {
         return false;
       }
+      // (While it starts, its Wine may start a server in place of one gone.)
+      if (timeout_ms_ < 0 && ::kill(*server_, 0) != 0 && errno == ESRCH) {
+        ::kill(child_, SIGKILL);
+        return false;
+      }
       if (timeout_ms_ >= 0 && waited >= timeout_ms_) return false;
       continue;
     }
@@ -158,7 +163,7 @@ bool LiveSession::Pipes::Write(const void* data, std::size_t size) {
 }
 
 LiveSession::LiveSession(pid_t child, int to_child, int from_child, pid_t server)
-    : child_(child), server_(server), pipes_(to_child, from_child, child) {}
+    : child_(child), server_(server), pipes_(to_child, from_child, child, &server_) {}
 
 LiveSession::~LiveSession() {
   pipes_.CloseInput();

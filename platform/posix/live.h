@@ -44,15 +44,17 @@ class LiveSession {
  private:
   class Pipes final : public remote::Channel {
    public:
-    Pipes(int to_child, int from_child, pid_t child) : to_child_(to_child), from_child_(from_child), child_(child) {}
+    Pipes(int to_child, int from_child, pid_t child, const pid_t* server)
+        : to_child_(to_child), from_child_(from_child), child_(child), server_(server) {}
     ~Pipes() override;
     Pipes(const Pipes&) = delete;
     Pipes& operator=(const Pipes&) = delete;
     [[nodiscard]] bool Read(void* data, std::size_t size) override;
     [[nodiscard]] bool Write(const void* data, std::size_t size) override;
-    // Reads give up after `ms` milliseconds without data (-1: never), and
-    // whenever the helper has exited: processes it started may hold its
-    // output open.
+    // Reads give up after `ms` milliseconds without data (-1: never), when
+    // the helper has exited (processes it started may hold its output
+    // open), and when the server has gone (a Wine program whose server died
+    // during a call may wait for it for ever: the helper is then ended).
     void set_timeout(int ms) { timeout_ms_ = ms; }
     void CloseInput();
 
@@ -60,6 +62,7 @@ class LiveSession {
     int to_child_;
     int from_child_;
     pid_t child_;
+    const pid_t* server_;
     int timeout_ms_ = -1;
   };
 
