@@ -137,9 +137,11 @@ LONG PrefixRegistry::LiveOpened(LONG status, HKEY remote, HKEY* phkResult) {
 bool PrefixRegistry::LiveExitWindows(UINT uFlags, DWORD dwReserved, BOOL* accepted) {
   *accepted = FALSE;
   if (!live()) {
-    // A key open in the files holds the prefix lock: no server can run.
-    if (!handles_.empty() || Flush() != ERROR_SUCCESS) return false;
-    // No call went through a running Wine yet: is one running now?
+    // A key open in the files holds the prefix lock: no server can run. A
+    // run that worked on the files found none when it took the lock, and
+    // looks no further.
+    if (!handles_.empty() || store_.set_ups().locks > 0 || Flush() != ERROR_SUCCESS) return false;
+    // No call reached the prefix yet: does a server run for it?
     wineprefix::PrefixLock probe;
     pid_t server = 0;
     if (wineprefix::PrefixLock::Acquire(store_.prefix(), &probe, &server).ok() || server == 0) return false;

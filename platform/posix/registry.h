@@ -61,10 +61,12 @@ class PrefixRegistry final : public Registry {
   // Saves the keys created since the last save, and lets the lock go.
   [[nodiscard]] LONG Flush();
 
-  // The restart request made in the prefix's running Wine, when a wineserver
-  // runs for the prefix: true, with Wine's answer in `*accepted`. False when
-  // none runs (nothing was asked), and when its Wine cannot be reached (said
-  // through Diagnostics; `*accepted` is then FALSE).
+  // The restart request made in the prefix's running Wine, when the calls
+  // go through it, or when no call has reached the prefix yet and a
+  // wineserver runs for it: true, with Wine's answer in `*accepted` (FALSE,
+  // the refusal told through Diagnostics, when its Wine cannot be reached).
+  // False when the calls worked on the files (no server ran when they took
+  // the lock) or none runs: nothing was asked.
   [[nodiscard]] bool LiveExitWindows(UINT uFlags, DWORD dwReserved, BOOL* accepted);
   // Whether the calls go through a running Wine now.
   bool live() const { return live_ != nullptr && live_->registry().connected(); }
