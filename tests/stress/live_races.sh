@@ -98,7 +98,7 @@ for ((n = 1; n <= iterations; n++)); do
     fail "$what: exit 0, but system.reg holds ${found:-neither value}"
   # The cause of a failure, and how the restart request went.
   why=$(head -n 1 "$work/err" | sed -e "s|^$prefix: ||" -e 's|^a wineserver .* cannot work through it: ||' \
-    -e 's|/[^ ]*/||g' -e 's|; stop it with .*||')
+    -e 's#/[^ ]*/\(wine64\|skelvin_live64.exe\)#\1#g' -e 's|; stop it with .*||')
   case $(grep -F ExitWindowsEx: "$work/out") in
     '') restart=none ;;
     *"made in the prefix's running Wine"*) restart="made in Wine" ;;
