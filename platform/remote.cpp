@@ -184,8 +184,9 @@ void PutDword(Writer& out, const DwordArg& arg) {
 // Serves one request; false when it is malformed.
 bool ServeOne(const std::vector<BYTE>& frame, Registry& registry, Shutdown& shutdown, Writer& out) {
   Reader in(frame);
-  const auto op = static_cast<Op>(in.U8());
-  switch (op) {
+  const std::uint8_t code = in.U8();
+  if (code < static_cast<std::uint8_t>(Op::kOpen) || code > static_cast<std::uint8_t>(Op::kExitWindows)) return false;
+  switch (static_cast<Op>(code)) {
     case Op::kOpen: {
       const HKEY key = in.U32();
       const TextArg sub = in.Text();
