@@ -99,7 +99,9 @@ void LiveSession::Pipes::CloseInput() {
 bool LiveSession::Pipes::Read(void* data, std::size_t size) {
   auto* bytes = static_cast<char*>(data);
   constexpr int kTickMs = 100;
+  constexpr int kReplacementMs = 15'000;
   int waited = 0;
+  int gone_ms = 0;
   while (size > 0) {
     pollfd wait{from_child_, POLLIN, 0};
     const int ready = ::poll(&wait, 1, kTickMs);
@@ -112,10 +114,15 @@ bool LiveSession::Pipes::Read(void* data, std::size_t size) {
       if (::waitid(P_PID, static_cast<id_t>(child_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) {
         return false;
       }
-      // (While it starts, its Wine may start a server in place of one gone.)
-      if (timeout_ms_ < 0 && ::kill(*server_, 0) != 0 && errno == ESRCH) {
-        ::kill(child_, SIGKILL);
-        return false;
+      // While it starts, its Wine may start a server in place of one gone,
+      // which answers within seconds; a Wine whose server went away may
+      // also wait for ever.
+      if (::kill(*server_, 0) != 0 && errno == ESRCH) {
+        gone_ms += kTickMs;
+        if (timeout_ms_ < 0 || gone_ms >= kReplacementMs) {
+          ::kill(child_, SIGKILL);
+          return false;
+        }
       }
       if (timeout_ms_ >= 0 && waited >= timeout_ms_) return false;
       continue;
@@ -247,7 +254,13 @@ std::unique_ptr<LiveSession> LiveSession::Start(const fs::path& prefix, pid_t se
   // The helper's Wine must find this server where it looks for it in this
   // environment, or it would start a second one: in the server directory
   // this environment designates, or in upstream Wine's.
-  const fs::path cwd = fs::read_symlink(proc + "/cwd", error);
+  // While it saves the registry, wineserver works in the prefix itself for
+  // a moment.
+  fs::path cwd = fs::read_symlink(proc + "/cwd", error);
+  for (int i = 0; i < 200 && !error && cwd == fs::weakly_canonical(prefix, error); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    cwd = fs::read_symlink(proc + "/cwd", error);
+  }
   std::string why;
   const std::optional<fs::path> base = wineprefix::ServerBase(prefix, &why);
   const auto same = [](const fs::path& a, const fs::path& b) {
