@@ -81,6 +81,11 @@ for ((n = 1; n <= iterations; n++)); do
   kill -"$sig" "$server"
   wait "$run"
   status=$?
+  # What still runs when the program ran out of time, for the report.
+  stuck=
+  if [ "$status" = 124 ]; then
+    for p in $(prefix_pids "$prefix"); do stuck+=" $(cat "/proc/$p/comm")[$p] in $(cat "/proc/$p/wchan");"; done 2>/dev/null
+  fi
   for ((i = 0; i < 300; i++)); do ws_gone "$server" && break; sleep 0.1; done
   ws_gone "$server" || fail "$what: wineserver $server outlived SIG$sig"
   reap "$prefix" || fail "$what: a wineserver the helper's Wine started did not exit"
@@ -91,7 +96,7 @@ for ((n = 1; n <= iterations; n++)); do
   case $status in
     0) ;;
     1) grep -qF "Run-time error '26001':" "$work/err" || fail "$what: exit 1 without the 26001 report" ;;
-    124) fail "$what: the program had not ended 120 s after the server was killed" ;;
+    124) fail "$what: the program had not ended 120 s after the server was killed; still running:$stuck" ;;
     *) fail "$what: exit $status: $(cat "$work/err")" ;;
   esac
   [ "$sig" = TERM ] && [ "$status" = 0 ] && [ "$found" != NMMC+YV12 ] &&
